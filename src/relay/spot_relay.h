@@ -1,0 +1,45 @@
+#pragma once
+
+#include "app/relay_settings.h"
+#include "relay_window.h"
+#include "serial/serial_port.h"
+
+#include <string>
+#include <vector>
+
+/// Newest first: index 0 is the newest entry. At most 99 entries once an insertion has returned.
+using SpotHistory = std::vector<std::string>;
+
+/// The relay core: turns fetched pages into cluster lines, keeps the spot log that is also the
+/// duplicate memory, and runs the once-a-second poll cycle. The main window owns it by value
+/// and forwards its button and timer events here.
+class SpotRelay
+{
+public:
+    SpotRelay(RelayWindow& window, PageSource& source, const RelaySettings& settings);
+
+    void ProcessSpotPage(const std::string& body);
+    void ProcessSpotLine(std::string line);
+    void AddLogLine(std::string text);
+
+    /// Run/Stop button (control 3); the Configure handler calls it too.
+    void ToggleRun();
+    /// Timer handler: fetch the page, process it. A tick inside a tick is dropped.
+    void OnTimer();
+
+    [[nodiscard]] int HistoryCount() const { return static_cast<int>(m_history.size()); }
+    [[nodiscard]] std::string HistoryAt(int index) const { return m_history.at(index); }
+    [[nodiscard]] const std::string& LogText() const { return m_logText; }
+    [[nodiscard]] bool IsRunning() const { return m_running != 0; }
+    [[nodiscard]] const CSerialPort& SerialPort() const { return m_serial; }
+
+private:
+    RelayWindow& m_window;
+    PageSource& m_source;
+    const RelaySettings& m_settings;
+    SpotHistory m_history;
+    std::string m_logText;
+    int m_running = 0;
+    bool m_inTick = false;
+    CSerialPort m_serial;
+};
