@@ -1,0 +1,40 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace testing_support {
+
+/// A pseudo-terminal pair standing in for a serial cable: the program opens the slave side as
+/// its port, the test reads what arrives on the master side. The test keeps its own slave
+/// descriptor open so that nothing written is lost when the program closes its side.
+class PtyPair
+{
+public:
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    [[nodiscard]] int master() const { return m_master; }
+    [[nodiscard]] int slave() const { return m_slave; }
+    [[nodiscard]] const std::string& slavePath() const { return m_slavePath; }
+
+    /// Reads from the master until `expected` bytes have arrived or `timeout` has passed.
+    std::string read(std::size_t expected, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    /// Everything that arrives within `quiet` of the previous byte.
+    std::string readAll(std::chrono::milliseconds quiet = std::chrono::milliseconds(200));
+
+    /// Closes the master side: the "cable" is pulled, the program's writes fail from now on.
+    void closeMaster();
+
+    /// Links COM<port> to this pty in the per-user ports folder (ComPortLinkDirectory()).
+    void linkAsComPort(int port) const;
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    std::string m_slavePath;
+};
+
+} // namespace testing_support
