@@ -2,6 +2,7 @@
 
 #include "relay/relay_window.h"
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -43,7 +44,11 @@ public:
     std::vector<std::string> bodies;
     std::vector<std::string> urls; ///< every URL asked for
     bool throwSessionError = false;
+    /// The text of the FetchSessionError thrown when throwSessionError is set.
+    std::string sessionErrorText = "Cannot create the HTTP session";
+    /// Runs inside every fetch, before it returns or throws (e.g. a box opened by the fetch).
     std::function<void(RelayWindow&)> duringFetch;
+    std::size_t nextBody = 0; ///< index of the body the next fetch returns
 };
 
 } // namespace testing_support
