@@ -1,7 +1,10 @@
 // A spot page server on 127.0.0.1 for trying Quarnel without the internet: it serves either a
 // fixed file or a page of made-up but realistic DX spots that grows while it runs.
 //
-//   spot_server [--port N] (--page FILE | --demo [--interval S]) [--lifetime S]
+//   spot_server [--port N] (--page FILE | --demo [--interval S] [--initial N]) [--lifetime S]
+//
+// The demo page starts with --initial spots (default 5) and gains one every --interval seconds
+// (default 3).
 //
 // The first line on stdout is "port N", the port actually bound (useful with --port 0).
 // The server ends by itself after --lifetime seconds, and at once on SIGINT or SIGTERM.
@@ -29,10 +32,10 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: spot_server [--port N] (--page FILE | --demo [--interval S]) "
-                               "[--lifetime S]\n";
+constexpr const char* kUsage
+    = "usage: spot_server [--port N] (--page FILE | --demo [--interval S] [--initial N]) "
+      "[--lifetime S]\n";
 constexpr std::size_t kMaxSpots = 25;
-constexpr int kFirstSpots = 5;
 
 struct Options
 {
@@ -40,6 +43,7 @@ struct Options
     std::string page;
     bool demo = false;
     long interval = 3;
+    long initial = 5;
     long lifetime = 3600;
 };
 
@@ -76,6 +80,9 @@ std::optional<Options> parseOptions(int argc, char** argv)
         } else if (arg == "--interval") {
             number = parseNumber(value, 1, 86400);
             options.interval = number.value_or(0);
+        } else if (arg == "--initial") {
+            number = parseNumber(value, 0, 1000);
+            options.initial = number.value_or(0);
         } else if (arg == "--lifetime") {
             number = parseNumber(value, 1, 7 * 86400);
             options.lifetime = number.value_or(0);
@@ -193,11 +200,11 @@ private:
 class DemoPage
 {
 public:
-    explicit DemoPage(long interval)
+    DemoPage(long interval, long initial)
         : m_interval(interval)
         , m_next(std::time(nullptr))
     {
-        for (int i = 0; i < kFirstSpots; ++i) {
+        for (long i = 0; i < initial; ++i) {
             add(m_next);
         }
         m_next += m_interval;
@@ -289,7 +296,7 @@ int main(int argc, char** argv)
 
     std::optional<DemoPage> demo;
     if (options->demo) {
-        demo.emplace(options->interval);
+        demo.emplace(options->interval, options->initial);
     }
 
     httplib::Server server;

@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# The spot page server of the demo and the window test: its page is one Quarnel can cut, it
+# serves files byte for byte, and it always ends.
+#
+#   spot_server_test.sh SPOT_SERVER_BINARY
+set -euo pipefail
+
+spot_server=$1
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/quarnel-spot-server-XXXXXX")
+pids=()
+cleanup() {
+    local pid
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${pids[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+failures=0
+check() {
+    local what=$1
+    shift
+    if ! "$@"; then
+        echo "FAIL: $what" >&2
+        failures=$((failures + 1))
+    fi
+}
+
+# start NAME ARGS...: runs the server in the background; sets server_pid and port.
+start() {
+    local name=$1 tries=100
+    shift
+    "$spot_server" "$@" >"$tmp/$name.out" 2>"$tmp/$name.err" &
+    server_pid=$!
+    pids+=("$server_pid")
+    until grep -q '^port [0-9]' "$tmp/$name.out"; do
+        ((tries-- > 0)) || { echo "FAIL: $name reported no port" >&2 && exit 1; }
+        sleep 0.1
+    done
+    port=$(sed -n 's/^port \([0-9]*\)$/\1/p' "$tmp/$name.out")
+}
+
+# get PATH FILE: the body of an HTTP/1.0 GET, as Quarnel asks for it, written to FILE.
+get() {
+    local response=$tmp/response
+    (
+        exec 3<>"/dev/tcp/127.0.0.1/$port"
+        printf 'GET %s HTTP/1.0\r\nAccept: test/*\r\nUser-Agent: Quarnel\r\n\r\n' "$1" >&3
+        timeout 5 cat <&3
+    ) >"$response"
+    head -n1 "$response" | grep -q '^HTTP/1\.[01] 200 ' || return 1
+    # The body starts after the first empty line of the header.
+    sed '1,/^\r$/d' "$response" >"$2"
+}
+
+# ends_within SECONDS PID: the process ends by then; its status must be 0.
+ends_within() {
+    local tries=$(($1 * 10)) status=0
+    while kill -0 "$2" 2>/dev/null; do
+        ((tries-- > 0)) || return 1
+        sleep 0.1
+    done
+    wait "$2" || status=$?
+    ((status == 0))
+}
+
+# spot_lines FILE: the lines between the first "<PRE>" line and "</PRE>".
+spot_lines() {
+    sed -n '/^<PRE>$/,/^<\/PRE>/p' "$1" | sed '1d;$d'
+}
+
+# valid_spot LINE: the columns Quarnel cuts hold what a real spot page has there.
+valid_spot() {
+    local line=$1 spotter freq khz call time
+    spotter=${line%% *}
+    freq=${line:8:10}
+    call=${line:19:11}
+    time=${line:60:4}
+    ((${#line} == 65)) || { echo "length ${#line}: '$line'" >&2 && return 1; }
+    [[ $spotter =~ ^[0-9A-Z]{1,4}[0-9][A-Z]{1,3}$ && ${#spotter} -le 8 ]] || { echo "spotter: '$line'" >&2 && return 1; }
+    [[ $freq =~ ^\ *([0-9]+)\.[0-9]$ ]] || { echo "frequency: '$line'" >&2 && return 1; }
+    khz=${BASH_REMATCH[1]}
+    ((khz >= 1810 && khz < 29700)) || { echo "frequency out of the HF bands: '$line'" >&2 && return 1; }
+    [ "${line:18:1}" = " " ] || { echo "no space before the DX call: '$line'" >&2 && return 1; }
+    [[ $call =~ ^[0-9A-Z]{1,4}[0-9][A-Z]{1,3}\ *$ ]] || { echo "DX call: '$line'" >&2 && return 1; }
+    [[ ${line:30:30} =~ ^[^\ ].*$ ]] || { echo "comment: '$line'" >&2 && return 1; }
+    [[ $time =~ ^([01][0-9]|2[0-3])[0-5][0-9]$ ]] || { echo "time: '$line'" >&2 && return 1; }
+    [ "${line:64:1}" = Z ] || { echo "no Z after the time: '$line'" >&2 && return 1; }
+}
+
+all_valid() {
+    local line
+    while IFS= read -r line; do
+        valid_spot "$line" || return 1
+    done <"$1"
+}
+
+# Demo: five spots at once, a new one every second, newest first, stamped with the time of now.
+minute_before=$(date -u +%H%M)
+start demo --demo --interval 1 --lifetime 30
+check "demo page is served" get '/dxs/dx25.html?' "$tmp/first.html"
+spot_lines "$tmp/first.html" >"$tmp/first"
+check "demo page starts with five spots" test "$(wc -l <"$tmp/first")" -eq 5
+check "demo spots are in the page's columns" all_valid "$tmp/first"
+minute_after=$(date -u +%H%M)
+stamp=$(head -n1 "$tmp/first" | cut -c61-64)
+check "demo spots carry the UTC time of now" test "$stamp" = "$minute_before" -o "$stamp" = "$minute_after"
+sleep 2.5
+check "demo page is served again" get /other "$tmp/later.html"
+spot_lines "$tmp/later.html" >"$tmp/later"
+check "two or three spots came in 2.5 s" test "$(wc -l <"$tmp/later")" -ge 7 -a "$(wc -l <"$tmp/later")" -le 8
+check "new spots are on top, the old ones below in order" \
+    test "$(tail -n5 "$tmp/later")" = "$(cat "$tmp/first")"
+check "new demo spots are in the page's columns" all_valid "$tmp/later"
+check "SIGTERM ends the server at once" kill -TERM "$server_pid"
+check "the server ended with status 0" ends_within 2 "$server_pid"
+
+start full --demo --initial 40 --lifetime 30
+check "full demo page is served" get / "$tmp/full.html"
+spot_lines "$tmp/full.html" >"$tmp/full"
+check "the page holds 25 spots at most" test "$(wc -l <"$tmp/full")" -eq 25
+check "the spots of a full page are all different" test "$(sort -u "$tmp/full" | wc -l)" -eq 25
+kill -INT "$server_pid"
+check "SIGINT ends the server at once" ends_within 2 "$server_pid"
+
+# A page file goes out byte for byte on any path, CR and NUL bytes included.
+printf '<PRE>\r\nN0CALL     14025.0 N1CALL     CQ\0UP 2\r\n</PRE>\n\xff' >"$tmp/page.html"
+start page --page "$tmp/page.html" --lifetime 1
+check "a file page is served" get '/dxs/dx25.html?x=1' "$tmp/served"
+check "a file page is served byte for byte" cmp "$tmp/page.html" "$tmp/served"
+printf 'changed' >"$tmp/page.html"
+check "a changed file page is served" get / "$tmp/served"
+check "the file is read again for every request" cmp "$tmp/page.html" "$tmp/served"
+check "the server ends by itself after its lifetime" ends_within 3 "$server_pid"
+
+# Refusals: bad options give the usage (2); a missing file or a port in use give 1.
+start busy --demo --lifetime 30
+status_of() {
+    local status=0
+    timeout 5 "$spot_server" "$@" >/dev/null 2>&1 || status=$?
+    echo "$status"
+}
+check "a port in use is refused" test "$(status_of --demo --port "$port" --lifetime 1)" -eq 1
+check "a missing page file is refused" test "$(status_of --page "$tmp/none.html")" -eq 1
+for args in "" "--demo --page $tmp/page.html" "--demo --port 65536" "--demo --interval 0" \
+    "--demo --lifetime" "--demo --lifetime 1x" "--demo --colour red"; do
+    # shellcheck disable=SC2086 # the options are split on purpose
+    check "'$args' is refused with the usage" test "$(status_of $args)" -eq 2
+done
+
+((failures == 0)) || exit 1
+echo "PASS: spot_server"
