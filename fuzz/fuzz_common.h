@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace fuzzing {
+
+/// A private directory made once per process and removed at exit; it becomes the current
+/// directory, so the bare name "cty.dat" that the country lookup opens resolves inside it.
+const std::string& ProcessTempDir();
+
+/// Writes `content` to `name` in the current directory, replacing what was there.
+void WriteFileHere(const char* name, std::string_view content);
+
+/// Reports a broken invariant with enough context to read the failure, then aborts so that
+/// libFuzzer saves the input.
+[[noreturn]] void Fail(const std::string& what);
+
+/// Shows a byte string with the unprintable bytes escaped.
+std::string Escaped(std::string_view bytes);
+
+} // namespace fuzzing
+
+#define FUZZ_CHECK(condition, message)                                                                       \
+    do {                                                                                                     \
+        if (!(condition)) {                                                                                  \
+            ::fuzzing::Fail(std::string("check failed: " #condition "\n") + (message));                      \
+        }                                                                                                    \
+    } while (false)
