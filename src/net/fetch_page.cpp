@@ -1,0 +1,396 @@
+#include "fetch_page.h"
+
+#include "fetch_page_detail.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include <curl/curl.h>
+
+namespace {
+
+using EasyHandle = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
+using UrlHandle = std::unique_ptr<CURLU, decltype(&curl_url_cleanup)>;
+using HeaderList = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
+using CurlText = std::unique_ptr<char, decltype(&curl_free)>;
+using Clock = std::chrono::steady_clock;
+
+constexpr char kBadUrlMessage[] = "Bad URL : please configure";
+constexpr char kNoPageMessage[] = "Unable to locate url";
+
+/// The piece buffer; a piece holds at most one character less than its size.
+constexpr std::size_t kPieceBufferSize = 1023;
+constexpr std::size_t kMaxPieceLength = kPieceBufferSize - 1;
+
+std::atomic<fetch_detail::CreateHandleFunction> g_createHandle {&curl_easy_init};
+
+void EnsureCurlGlobalInit()
+{
+    // main() initialises libcurl once; this covers callers that did not (tests, tools). The call
+    // only counts up when it has been made before.
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+/// The address of one fetch, split as the request needs it.
+struct ParsedUrl
+{
+    std::string scheme;
+    std::string host;
+    long port = 0;
+    std::string object; ///< path and query, as sent in the request line
+};
+
+bool IsC0OrSpace(unsigned char c)
+{
+    return c <= 0x20;
+}
+
+/// Cleans a typed address the way a browser's address bar does before parsing it: surrounding
+/// blanks and controls go, tabs and line breaks inside are dropped, the fragment (never sent) is
+/// cut off, and spaces and remaining control bytes are percent-encoded instead of being refused.
+std::string BrowserCleanUrl(const std::string& url)
+{
+    std::size_t begin = 0;
+    std::size_t end = url.size();
+    while (begin < end && IsC0OrSpace(static_cast<unsigned char>(url[begin]))) {
+        ++begin;
+    }
+    while (end > begin && IsC0OrSpace(static_cast<unsigned char>(url[end - 1]))) {
+        --end;
+    }
+
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string clean;
+    clean.reserve(end - begin);
+    for (std::size_t i = begin; i < end; ++i) {
+        const auto c = static_cast<unsigned char>(url[i]);
+        if (c == '#') {
+            break;
+        }
+        if (c == '\t' || c == '\n' || c == '\r') {
+            continue;
+        }
+        if (c <= 0x20 || c == 0x7f) {
+            clean += '%';
+            clean += kHex[c >> 4];
+            clean += kHex[c & 0x0f];
+        } else {
+            clean += static_cast<char>(c);
+        }
+    }
+    return clean;
+}
+
+std::optional<std::string> GetPart(CURLU* url, CURLUPart part, unsigned int flags = 0)
+{
+    char* text = nullptr;
+    if (curl_url_get(url, part, &text, flags) != CURLUE_OK || text == nullptr) {
+        return std::nullopt;
+    }
+    const CurlText owner(text, &curl_free);
+    return std::string(text);
+}
+
+/// Puts the URL into canonical form and splits it into scheme, host, port and object.
+std::optional<ParsedUrl> ParseUrl(const std::string& url)
+{
+    const UrlHandle handle(curl_url(), &curl_url_cleanup);
+    if (!handle) {
+        return std::nullopt;
+    }
+    const std::string clean = BrowserCleanUrl(url);
+    // No scheme guessing: a text without one is not an address. Schemes libcurl does not know
+    // still parse, since any scheme is fetched as HTTP.
+    if (curl_url_set(handle.get(), CURLUPART_URL, clean.c_str(), CURLU_URLENCODE | CURLU_NON_SUPPORT_SCHEME)
+        != CURLUE_OK) {
+        return std::nullopt;
+    }
+
+    ParsedUrl parsed;
+    auto scheme = GetPart(handle.get(), CURLUPART_SCHEME);
+    auto host = GetPart(handle.get(), CURLUPART_HOST);
+    auto path = GetPart(handle.get(), CURLUPART_PATH);
+    if (!scheme || !host || host->empty() || !path) {
+        return std::nullopt;
+    }
+    parsed.scheme = *scheme;
+    parsed.host = *host;
+
+    // A scheme without a known default port and no port given: the HTTP service's own port, as
+    // a connection with "no port" gets.
+    parsed.port = 80;
+    if (auto port = GetPart(handle.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT)) {
+        parsed.port = std::stol(*port);
+    }
+
+    // The query goes out as typed; a trailing "?" with nothing after it stays.
+    parsed.object = path->empty() ? "/" : *path;
+    if (auto query = GetPart(handle.get(), CURLUPART_QUERY)) {
+        parsed.object += '?';
+        parsed.object += *query;
+    }
+    return parsed;
+}
+
+/// Appends the body to the result the way it is read piece by piece: every CR and every NUL is
+/// taken but not stored; a piece ends after a line feed or after 1022 bytes taken.
+class PieceReader
+{
+public:
+    explicit PieceReader(std::string& result)
+        : m_result(result)
+    {
+    }
+
+    void take(const char* data, std::size_t length)
+    {
+        for (std::size_t i = 0; i < length; ++i) {
+            const char c = data[i];
+            ++m_taken;
+            if (c != '\r' && c != '\0') {
+                m_piece[m_stored++] = c;
+            }
+            if (c == '\n' || m_taken == kMaxPieceLength) {
+                endPiece();
+            }
+        }
+    }
+
+    /// The end of the body: the last piece, if it holds anything.
+    void finish() { endPiece(); }
+
+private:
+    void endPiece()
+    {
+        m_result.append(m_piece.data(), m_stored);
+        m_stored = 0;
+        m_taken = 0;
+    }
+
+    std::string& m_result;
+    // m_stored <= m_taken <= kMaxPieceLength < kPieceBufferSize, so a store cannot overflow.
+    std::array<char, kPieceBufferSize> m_piece {};
+    std::size_t m_taken = 0;
+    std::size_t m_stored = 0;
+};
+
+/// The state of one transfer, shared with libcurl's callbacks.
+struct Transfer
+{
+    Transfer(CURL* handle, const FetchLimits& fetchLimits)
+        : curl(handle)
+        , limits(fetchLimits)
+    {
+    }
+
+    CURL* curl;
+    const FetchLimits& limits;
+    std::string body;
+    PieceReader reader {body};
+    std::size_t bodyBytes = 0;
+    bool statusNot200 = false;
+    /// Why we ended the transfer ourselves; takes the place of libcurl's text.
+    std::string abortReason;
+    bool requestStarted = false;
+    Clock::time_point lastByte = Clock::now();
+};
+
+std::string BodyLimitText(const FetchLimits& limits)
+{
+    return "Maximum file size exceeded: the body is larger than " + std::to_string(limits.maxBodyBytes)
+        + " bytes";
+}
+
+size_t OnHeader(char* data, size_t size, size_t count, void* user)
+{
+    auto& transfer = *static_cast<Transfer*>(user);
+    const size_t length = size * count;
+    transfer.lastByte = Clock::now();
+
+    const bool endOfHeaders
+        = (length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n');
+    if (!endOfHeaders) {
+        return length;
+    }
+    long status = 0;
+    curl_easy_getinfo(transfer.curl, CURLINFO_RESPONSE_CODE, &status);
+    if (status >= 100 && status < 200) {
+        return length; // an interim answer: the real status follows
+    }
+    // The status is known now: anything but 200 is not read at all.
+    if (status != 200) {
+        transfer.statusNot200 = true;
+        return 0;
+    }
+    curl_off_t announced = -1;
+    curl_easy_getinfo(transfer.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+    if (announced > 0 && static_cast<std::uint64_t>(announced) > transfer.limits.maxBodyBytes) {
+        transfer.abortReason = BodyLimitText(transfer.limits);
+        return 0;
+    }
+    return length;
+}
+
+size_t OnBody(char* data, size_t size, size_t count, void* user)
+{
+    auto& transfer = *static_cast<Transfer*>(user);
+    const size_t length = size * count;
+    transfer.lastByte = Clock::now();
+    if (length > transfer.limits.maxBodyBytes - transfer.bodyBytes) {
+        transfer.abortReason = BodyLimitText(transfer.limits);
+        return CURL_WRITEFUNC_ERROR;
+    }
+    transfer.bodyBytes += length;
+    transfer.reader.take(data, length);
+    return length;
+}
+
+int OnRequestReady(void* user, char*, char*, int, int)
+{
+    // Connected (TLS included): the connect time-out is over, the stall clock starts.
+    auto& transfer = *static_cast<Transfer*>(user);
+    transfer.requestStarted = true;
+    transfer.lastByte = Clock::now();
+    return CURL_PREREQFUNC_OK;
+}
+
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    auto& transfer = *static_cast<Transfer*>(user);
+    const auto stall = transfer.limits.stallTimeout;
+    if (!transfer.requestStarted || stall.count() <= 0) {
+        return 0;
+    }
+    if (Clock::now() - transfer.lastByte >= stall) {
+        transfer.abortReason
+            = "Operation timed out: no data received for " + std::to_string(stall.count()) + " milliseconds";
+        return 1;
+    }
+    return 0;
+}
+
+/// Answers that carry no readable status line.
+bool IsUnreadableStatus(CURLcode code)
+{
+    return code == CURLE_WEIRD_SERVER_REPLY || code == CURLE_UNSUPPORTED_PROTOCOL;
+}
+
+/// The client's error as the fetch returns it: our own reason, else libcurl's error buffer, else
+/// libcurl's text for the code; cut to what the 1023-character buffer holds.
+std::string ErrorText(CURLcode code, const char* errorBuffer, const std::string& abortReason)
+{
+    std::string text = !abortReason.empty() ? abortReason
+        : errorBuffer[0] != '\0'            ? std::string(errorBuffer)
+                                            : std::string(curl_easy_strerror(code));
+    if (text.size() > kMaxPieceLength) {
+        text.resize(kMaxPieceLength);
+    }
+    return text;
+}
+
+void ShowMessage(const MessageFunction& showMessage, const char* text)
+{
+    if (showMessage) {
+        showMessage(text);
+    }
+}
+
+} // namespace
+
+namespace fetch_detail {
+
+CreateHandleFunction ReplaceCreateHandle(CreateHandleFunction create)
+{
+    return g_createHandle.exchange(create);
+}
+
+} // namespace fetch_detail
+
+std::string FetchPage(const std::string& url, const MessageFunction& showMessage, const FetchLimits& limits)
+{
+    EnsureCurlGlobalInit();
+
+    // The session: its failure is not ours to handle, it leaves the fetch.
+    const EasyHandle curl(g_createHandle.load()(), &curl_easy_cleanup);
+    if (!curl) {
+        throw FetchSessionError(curl_easy_strerror(CURLE_FAILED_INIT));
+    }
+
+    const std::optional<ParsedUrl> parsed = ParseUrl(url);
+    if (!parsed) {
+        ShowMessage(showMessage, kBadUrlMessage);
+        return {};
+    }
+
+    // Whatever the scheme, the page comes over HTTP from the host and port found; only https
+    // keeps its TLS, since plain HTTP to a TLS port cannot work.
+    const std::string scheme = parsed->scheme == "https" ? "https" : "http";
+    const std::string server = scheme + "://" + parsed->host + ":" + std::to_string(parsed->port);
+
+    std::array<char, CURL_ERROR_SIZE> errorBuffer {};
+    Transfer transfer(curl.get(), limits);
+
+    HeaderList headers(nullptr, &curl_slist_free_all);
+    for (const char* line : {"Accept: test/*", "User-Agent: Quarnel"}) {
+        curl_slist* appended = curl_slist_append(headers.get(), line);
+        if (appended == nullptr) {
+            return ErrorText(CURLE_OUT_OF_MEMORY, errorBuffer.data(), {});
+        }
+        static_cast<void>(headers.release());
+        headers.reset(appended);
+    }
+
+    CURLcode code = CURLE_OK;
+    const auto set = [&code](CURLcode result) {
+        if (code == CURLE_OK) {
+            code = result;
+        }
+    };
+    CURL* h = curl.get();
+    set(curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer.data()));
+    set(curl_easy_setopt(h, CURLOPT_URL, server.c_str()));
+    set(curl_easy_setopt(h, CURLOPT_REQUEST_TARGET, parsed->object.c_str()));
+    set(curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"));
+    set(curl_easy_setopt(h, CURLOPT_HTTPGET, 1L));
+    set(curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0)));
+    set(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
+    set(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L));
+    set(curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L));
+    set(curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L));
+    set(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeout.count())));
+    set(curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader));
+    set(curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer));
+    set(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody));
+    set(curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer));
+    set(curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &OnRequestReady));
+    set(curl_easy_setopt(h, CURLOPT_PREREQDATA, &transfer));
+    // A progress callback rather than LOW_SPEED_LIMIT/TIME: that pair measures an average rate in
+    // whole seconds, while "no byte for this long" needs the time of the last byte.
+    set(curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress));
+    set(curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer));
+    set(curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L));
+    if (code != CURLE_OK) {
+        return ErrorText(code, errorBuffer.data(), {});
+    }
+
+    code = curl_easy_perform(h);
+
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    if (transfer.statusNot200 || (status == 0 && IsUnreadableStatus(code))
+        || (code == CURLE_OK && status != 200)) {
+        ShowMessage(showMessage, kNoPageMessage);
+        return {};
+    }
+    if (code != CURLE_OK) {
+        // Whatever was read of the body is dropped.
+        return ErrorText(code, errorBuffer.data(), transfer.abortReason);
+    }
+    transfer.reader.finish();
+    return std::move(transfer.body);
+}
