@@ -27,7 +27,11 @@ void RemoveTempDir()
 const std::string& ProcessTempDir()
 {
     if (g_tempDir.empty()) {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quarnel-fuzz-XXXXXX").string();
+        // Memory-backed when possible: the country file is rewritten for every input, and a disk
+        // file system flushes a file that is truncated and written again.
+        const std::filesystem::path base
+            = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::filesystem::temp_directory_path();
+        std::string pattern = (base / "quarnel-fuzz-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) {
             Fail("mkdtemp failed");
         }
