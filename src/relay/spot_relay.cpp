@@ -1,0 +1,252 @@
+#include "spot_relay.h"
+
+#include "country/country.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <exception>
+
+namespace {
+
+constexpr const char* kInvalidPageEntry = "Received unvalid page\r\n";
+constexpr std::size_t kHistoryLimit = 99;
+constexpr std::size_t kErrorTextLimit = 511;
+constexpr std::array<std::uint32_t, 5> kBaudRates = {1200, 2400, 4800, 9600, 19200};
+
+// A cut clipped to the text: a start past the end gives "", a length past the end is shortened.
+std::string Cut(const std::string& text, std::size_t start, std::size_t length)
+{
+    if (start >= text.size()) {
+        return {};
+    }
+    return text.substr(start, length);
+}
+
+bool IsCSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+void WriteAll(CSerialPort& serial, const std::string& bytes)
+{
+    // WriteBytes counts in int; a text longer than that goes out in pieces, never cut.
+    std::size_t done = 0;
+    do {
+        const std::size_t piece = std::min<std::size_t>(bytes.size() - done, INT_MAX);
+        serial.WriteBytes(bytes.data() + done, static_cast<int>(piece));
+        done += piece;
+    } while (done < bytes.size());
+}
+
+class TickGuard
+{
+public:
+    explicit TickGuard(bool& inTick)
+        : m_inTick(inTick)
+    {
+        m_inTick = true;
+    }
+    ~TickGuard() { m_inTick = false; }
+    TickGuard(const TickGuard&) = delete;
+    TickGuard& operator=(const TickGuard&) = delete;
+
+private:
+    bool& m_inTick;
+};
+
+} // namespace
+
+int PortNumberOf(const std::string& portText)
+{
+    if (portText.size() <= 3) {
+        return 0;
+    }
+    std::size_t i = 3;
+    while (i < portText.size() && IsCSpace(portText[i])) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < portText.size() && (portText[i] == '+' || portText[i] == '-')) {
+        negative = portText[i] == '-';
+        ++i;
+    }
+    // Saturate instead of wrapping: a huge number must not come out as 0 ("no link") or as a
+    // small port that exists.
+    long long value = 0;
+    for (; i < portText.size() && portText[i] >= '0' && portText[i] <= '9'; ++i) {
+        if (value <= INT_MAX) {
+            value = value * 10 + (portText[i] - '0');
+        }
+    }
+    if (negative) {
+        value = -value;
+    }
+    if (value > INT_MAX) {
+        return INT_MAX;
+    }
+    if (value < INT_MIN) {
+        return INT_MIN;
+    }
+    return static_cast<int>(value);
+}
+
+LinkParameters DeriveLinkParameters(const RelaySettings& settings)
+{
+    LinkParameters link;
+    link.port = PortNumberOf(settings.Port);
+    link.speedKnown = settings.Speed >= 0 && settings.Speed < static_cast<std::int32_t>(kBaudRates.size());
+    if (link.speedKnown) {
+        link.baud = kBaudRates[static_cast<std::size_t>(settings.Speed)];
+    }
+    link.byteSize = settings.Bits == 0 ? 7 : 8;
+    link.parity = static_cast<std::uint8_t>(settings.Parity & 0xFF);
+    return link;
+}
+
+SpotRelay::SpotRelay(RelayWindow& window, PageSource& source, const RelaySettings& settings)
+    : m_window(window)
+    , m_source(source)
+    , m_settings(settings)
+{
+}
+
+void SpotRelay::ProcessSpotPage(const std::string& body)
+{
+    const std::size_t start = body.find("<PRE>");
+    const std::size_t end = body.find("</PRE>");
+    if (start == std::string::npos || end == std::string::npos) {
+        AddLogLine(kInvalidPageEntry);
+        return;
+    }
+    // "</PRE>" before "<PRE>": an empty block, and no entry either.
+    if (end < start + 5) {
+        return;
+    }
+    const std::string block = body.substr(start + 5, end - start - 5);
+
+    // Whatever follows the last line feed is never a line.
+    std::size_t lineStart = 0;
+    for (std::size_t lf = block.find('\n'); lf != std::string::npos; lf = block.find('\n', lineStart)) {
+        ProcessSpotLine(block.substr(lineStart, lf - lineStart));
+        lineStart = lf + 1;
+    }
+}
+
+void SpotRelay::ProcessSpotLine(std::string line)
+{
+    const std::size_t space = line.find(' ');
+    if (space == std::string::npos) {
+        return;
+    }
+    const std::string spotter = line.substr(0, space) + ":";
+    const std::string time = Cut(line, 60, 4);
+    const std::string comment = Cut(line, 30, 30);
+    const std::string dxCall = Cut(line, 18, 12);
+    const std::string frequency = Cut(line, 8, 10);
+
+    // "DX de %-9s%s %s %s %sZ": the spotter field is filled to 9 but never shortened.
+    std::string cluster = "DX de ";
+    cluster += spotter;
+    if (spotter.size() < 9) {
+        cluster.append(9 - spotter.size(), ' ');
+    }
+    cluster += frequency;
+    cluster += ' ';
+    cluster += dxCall;
+    cluster += ' ';
+    cluster += comment;
+    cluster += ' ';
+    cluster += time;
+    cluster += 'Z';
+
+    for (auto entry = m_history.rbegin(); entry != m_history.rend(); ++entry) {
+        if (*entry == cluster) {
+            return;
+        }
+    }
+
+    // Logged before the filter: a held-back spot is still shown and still remembered.
+    AddLogLine(cluster);
+
+    // The lookup takes a C string: a NUL inside the spotter ends it there.
+    const int bit = ContinentOfCall(spotter.c_str());
+    if ((bit & m_settings.DxccFilter) == 0) {
+        WriteAll(m_serial, cluster);
+        m_serial.WriteBytes("\r\n", 2);
+    }
+}
+
+void SpotRelay::AddLogLine(std::string text)
+{
+    m_history.insert(m_history.begin(), std::move(text));
+    if (m_history.size() == kHistoryLimit + 1) {
+        m_history.erase(m_history.begin() + static_cast<std::ptrdiff_t>(kHistoryLimit));
+    }
+
+    std::size_t length = 0;
+    for (const std::string& entry : m_history) {
+        length += entry.size() + 2;
+    }
+    m_logText.clear();
+    m_logText.reserve(length);
+    for (auto entry = m_history.rbegin(); entry != m_history.rend(); ++entry) {
+        m_logText += *entry;
+        m_logText += "\r\n";
+    }
+
+    // Select the carriage return of the final "\r\n" so the newest entry scrolls into view.
+    const std::size_t end = std::min<std::size_t>(m_logText.size(), INT_MAX);
+    m_window.ShowLog(m_logText, static_cast<int>(end - 2), static_cast<int>(end - 1));
+}
+
+void SpotRelay::ToggleRun()
+{
+    if (m_running != 0) {
+        m_serial.Close();
+        m_window.KillTimer();
+        m_running = 0;
+        m_window.SetRunCaption("Run");
+        return;
+    }
+
+    const LinkParameters link = DeriveLinkParameters(m_settings);
+    if (link.port != 0) {
+        // A Speed without a rate cannot open a link: it fails like an open that failed.
+        if (!link.speedKnown || !m_serial.Open(link.port, link.baud, link.byteSize, link.parity)) {
+            m_window.ShowMessage("Error opening serial communication");
+            return;
+        }
+    }
+    if (!m_window.SetTimer()) {
+        m_window.ShowMessage("Can't install a system timer");
+        return;
+    }
+    m_running = 1;
+    m_window.SetRunCaption("Stop");
+}
+
+void SpotRelay::OnTimer()
+{
+    // A box opened inside a tick delivers further ticks from its own loop; they are dropped.
+    if (m_inTick) {
+        return;
+    }
+    const TickGuard guard(m_inTick);
+
+    std::string body;
+    try {
+        body = m_source.FetchPage(m_settings.URL, m_window);
+    } catch (const std::exception& error) {
+        std::string text = error.what();
+        if (text.size() > kErrorTextLimit) {
+            text.resize(kErrorTextLimit);
+        }
+        m_window.ShowError(text.empty() ? "Internal application error." : text);
+        return;
+    } catch (...) {
+        m_window.ShowError("Internal application error.");
+        return;
+    }
+    ProcessSpotPage(body);
+}

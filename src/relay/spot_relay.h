@@ -4,11 +4,28 @@
 #include "relay_window.h"
 #include "serial/serial_port.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 /// Newest first: index 0 is the newest entry. At most 99 entries once an insertion has returned.
 using SpotHistory = std::vector<std::string>;
+
+/// The serial settings a start derives from the stored ones.
+struct LinkParameters
+{
+    int port = 0; ///< 0: run without a link
+    bool speedKnown = false; ///< Speed is an index of the rate table
+    std::uint32_t baud = 0;
+    std::uint8_t byteSize = 8;
+    std::uint8_t parity = 0; ///< the low byte of Parity, passed on unchanged
+};
+
+/// The port number of a Port text: the characters after its first three read as a decimal
+/// number (leading white space, an optional sign, digits); 0 when there are no digits.
+[[nodiscard]] int PortNumberOf(const std::string& portText);
+
+[[nodiscard]] LinkParameters DeriveLinkParameters(const RelaySettings& settings);
 
 /// The relay core: turns fetched pages into cluster lines, keeps the spot log that is also the
 /// duplicate memory, and runs the once-a-second poll cycle. The main window owns it by value
