@@ -200,7 +200,7 @@ void RawServer::serveConnection(int fd)
 {
     std::string received;
     char buffer[4096];
-    while (received.find("\r\n\r\n") == std::string::npos && waitReadable(fd, std::chrono::seconds(5))) {
+    while (received.find("\r\n\r\n") == std::string::npos && waitReadable(fd, std::chrono::seconds(1))) {
         const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
         if (n <= 0) {
             break;

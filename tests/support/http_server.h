@@ -46,8 +46,8 @@ private:
 
 /// A bare TCP server on an ephemeral port of 127.0.0.1 for answers no HTTP library would give.
 /// Connections are served one after the other: the request is read up to the blank line that ends
-/// its headers (or until the client stops sending) and recorded byte for byte, then the reply's
-/// pieces are sent with `pause` between them and the connection ends as `end` says.
+/// its headers (or until the client sends nothing for a second) and recorded byte for byte, then
+/// the reply's pieces are sent with `pause` between them and the connection ends as `end` says.
 class RawServer
 {
 public:
