@@ -80,6 +80,19 @@ INSTANTIATE_TEST_SUITE_P(
                       DeviceNamesRow {"EmptyList", {}, false, {}}),
     [](const auto& row) { return std::string(row.param.name); });
 
+TEST_F(ComPortsTest, NameListFillingTheWholeBufferIsReadWithinIt)
+{
+    // No NUL anywhere in what the platform stored: one name as long as the buffer.
+    serial_detail::comPortPlatform().queryDosDevice = [](char* buffer, std::size_t size) {
+        std::memset(buffer, '9', size);
+        std::memcpy(buffer, "com5x", 5);
+        return size;
+    };
+    ComPortList list;
+    EnumerateComPorts(list);
+    EXPECT_EQ(list, (ComPortList {5}));
+}
+
 class ProbingTest : public ComPortsTest, public ::testing::WithParamInterface<bool>
 {
 };
