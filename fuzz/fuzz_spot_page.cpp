@@ -13,9 +13,11 @@
 #include "support/pty_pair.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <poll.h>
@@ -90,8 +92,14 @@ public:
     std::string TakeUntilSynced(int slave)
     {
         const char marker[] = "#\n";
-        if (write(slave, marker, 2) != 2) {
-            fuzzing::Fail("cannot write the sync marker");
+        // libFuzzer's watchdog alarm may interrupt the write while the pty is full.
+        for (std::size_t done = 0; done < 2;) {
+            const ssize_t written = write(slave, marker + done, 2 - done);
+            if (written > 0) {
+                done += static_cast<std::size_t>(written);
+            } else if (written < 0 && errno != EINTR) {
+                fuzzing::Fail(std::string("cannot write the sync marker: ") + std::strerror(errno));
+            }
         }
         std::unique_lock lock(m_mutex);
         std::size_t at = std::string::npos;
