@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,11 @@ struct FaultRow
     Outcome outcome;
     std::size_t maxBodyBytes = 20000;
 };
+
+void PrintTo(const FaultRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
 
 std::string Raw(std::unique_ptr<RawServer>& raw, RawServer::Reply reply)
 {

@@ -3,6 +3,7 @@
 #include "support/http_server.h"
 
 #include <chrono>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,12 @@ struct BodyRow
     std::string body;
     std::string expected;
 };
+
+// Rows print as their names, so the test list stays readable.
+void PrintTo(const BodyRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
 
 class BodyShapeTest : public FetchTest, public ::testing::WithParamInterface<BodyRow>
 {
@@ -119,6 +126,11 @@ struct RequestRow
     std::string url; ///< "PORT" stands for the server's port
     std::string target; ///< expected request target
 };
+
+void PrintTo(const RequestRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
 
 class RequestTest : public FetchTest, public ::testing::WithParamInterface<RequestRow>
 {
