@@ -211,12 +211,11 @@ void SpotRelay::ToggleRun()
     }
 
     const LinkParameters link = DeriveLinkParameters(m_settings);
-    if (link.port != 0) {
-        // A Speed without a rate cannot open a link: it fails like an open that failed.
-        if (!link.speedKnown || !m_serial.Open(link.port, link.baud, link.byteSize, link.parity)) {
-            m_window.ShowMessage("Error opening serial communication");
-            return;
-        }
+    // A Speed without a rate fails the start like an open that failed, with or without a port.
+    if (!link.speedKnown
+        || (link.port != 0 && !m_serial.Open(link.port, link.baud, link.byteSize, link.parity))) {
+        m_window.ShowMessage("Error opening serial communication");
+        return;
     }
     if (!m_window.SetTimer()) {
         m_window.ShowMessage("Can't install a system timer");
