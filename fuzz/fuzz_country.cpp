@@ -99,5 +99,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int second = FindCountry(work.c_str(), again);
     FUZZ_CHECK(second == result, context + ", then " + std::to_string(second));
     FUZZ_CHECK(std::memcmp(record, again, sizeof record) == 0, "record differs on a repeat; " + context);
+
+    // The file is read as text: the same file with CR LF line ends reads the same.
+    if (file.find('\r') == std::string_view::npos && file.find('\n') != std::string_view::npos) {
+        std::string crlf;
+        for (const char c : file) {
+            if (c == '\n') {
+                crlf += '\r';
+            }
+            crlf += c;
+        }
+        fuzzing::WriteFileHere("cty.dat", crlf);
+        FillCanary(again);
+        const int withCrLf = FindCountry(work.c_str(), again);
+        FUZZ_CHECK(withCrLf == result, context + ", with CR LF line ends " + std::to_string(withCrLf));
+        FUZZ_CHECK(std::memcmp(record, again, sizeof record) == 0, "record differs with CR LF; " + context);
+        FUZZ_CHECK(ContinentOfCall(call.c_str()) == bit, "continent differs with CR LF; " + context);
+    }
     return 0;
 }
