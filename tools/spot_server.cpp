@@ -9,6 +9,7 @@
 // The first line on stdout is "port N", the port actually bound (useful with --port 0).
 // The server ends by itself after --lifetime seconds, and at once on SIGINT or SIGTERM.
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -202,27 +203,24 @@ class DemoPage
 public:
     DemoPage(long interval, long initial)
         : m_interval(interval)
-        , m_next(std::time(nullptr))
+        , m_startWall(std::time(nullptr))
+        , m_start(std::chrono::steady_clock::now())
     {
         for (long i = 0; i < initial; ++i) {
-            add(m_next);
+            add(m_startWall);
         }
-        m_next += m_interval;
     }
 
     std::string body()
     {
         const std::lock_guard lock(m_mutex);
-        const std::time_t now = std::time(nullptr);
-        if (now >= m_next) {
-            // Spots older than the page can hold need not be made at all.
-            const long due = (now - m_next) / m_interval + 1;
-            const long skip = due > static_cast<long>(kMaxSpots) ? due - static_cast<long>(kMaxSpots) : 0;
-            m_next += skip * m_interval;
-            for (long i = skip; i < due; ++i) {
-                add(m_next);
-                m_next += m_interval;
-            }
+        const auto elapsed = std::chrono::steady_clock::now() - m_start;
+        const long due = static_cast<long>(elapsed / std::chrono::seconds(m_interval));
+        // Spots older than the page can hold need not be made at all.
+        m_made = std::max(m_made, due - static_cast<long>(kMaxSpots));
+        while (m_made < due) {
+            ++m_made;
+            add(m_startWall + m_made * m_interval);
         }
         std::ostringstream page;
         page << "<HTML><HEAD><TITLE>DX spots</TITLE></HEAD><BODY>\n"
@@ -247,7 +245,9 @@ private:
     SpotMaker m_maker;
     std::deque<std::string> m_spots;
     long m_interval;
-    std::time_t m_next;
+    std::time_t m_startWall;
+    std::chrono::steady_clock::time_point m_start;
+    long m_made = 0; ///< spots made since the start, the initial ones not counted
 };
 
 // Waits until SIGINT or SIGTERM arrives or `seconds` have passed. The signals are blocked in
