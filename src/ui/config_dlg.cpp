@@ -1,0 +1,303 @@
+#include "config_dlg.h"
+
+#include "app/relay_settings.h"
+#include "dialog_units.h"
+
+#include <utility>
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace {
+
+CConfigDlg::PortEnumerator& Enumerator()
+{
+    static CConfigDlg::PortEnumerator enumerator;
+    return enumerator;
+}
+
+QLabel* AddLabel(QWidget* dialog, const char* name, const QString& text, const QRect& units)
+{
+    auto* label = new QLabel(text, dialog);
+    label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
+    PlaceControl(label, units.x(), units.y(), units.width(), units.height());
+    // The template's widths fit its own font; a wider face must not cut the text off. The label
+    // stays below its neighbours where it then reaches into them.
+    if (const int needed = label->fontMetrics().horizontalAdvance(text); needed > label->width()) {
+        label->resize(needed, label->height());
+    }
+    label->lower();
+    return label;
+}
+
+QPushButton* AddButton(QWidget* dialog, const char* id, const QString& caption, const QRect& units)
+{
+    auto* button = new QPushButton(caption, dialog);
+    button->setObjectName(QLatin1String(id));
+    PlaceControl(button, units.x(), units.y(), units.width(), units.height());
+    return button;
+}
+
+QComboBox* AddComboBox(QWidget* dialog, const char* id, int left, int top, int width)
+{
+    auto* combo = new QComboBox(dialog);
+    combo->setObjectName(QLatin1String(id));
+    combo->setMaxVisibleItems(8);
+    // The template's height includes the dropped-down list; the closed box takes its natural height.
+    PlaceControl(combo, left, top, width, 12);
+    combo->resize(combo->width(), combo->sizeHint().height());
+    return combo;
+}
+
+QGroupBox* AddGroupBox(QWidget* dialog, const char* name, const QString& title, const QRect& units)
+{
+    auto* group = new QGroupBox(title, dialog);
+    group->setObjectName(QLatin1String(name));
+    PlaceControl(group, units.x(), units.y(), units.width(), units.height());
+    group->lower(); // a frame only: the controls drawn inside it must stay clickable
+    return group;
+}
+
+QRadioButton* AddRadio(QWidget* dialog, QButtonGroup* group, int index, const char* id,
+                       const QString& caption, const QRect& units)
+{
+    auto* radio = new QRadioButton(caption, dialog);
+    radio->setObjectName(QLatin1String(id));
+    radio->setFocusPolicy(Qt::ClickFocus); // no tab stops, as on the template
+    PlaceControl(radio, units.x(), units.y(), units.width(), units.height());
+    group->addButton(radio, index);
+    return radio;
+}
+
+QCheckBox* AddCheck(QWidget* dialog, const char* id, const QString& caption, int left)
+{
+    auto* check = new QCheckBox(caption, dialog);
+    check->setObjectName(QLatin1String(id));
+    PlaceControl(check, left, 105, 27, 8);
+    return check;
+}
+
+void ExchangeRadio(QButtonGroup* group, std::int32_t& member, bool save)
+{
+    if (save) {
+        member = group->checkedId();
+        return;
+    }
+    group->setExclusive(false); // otherwise the checked button cannot be cleared
+    for (QAbstractButton* button : group->buttons()) {
+        button->setChecked(group->id(button) == member);
+    }
+    group->setExclusive(true);
+}
+
+void ExchangeCheck(QCheckBox* check, std::int32_t& member, bool save)
+{
+    // Members count as the platform's check states do: 0 clear, 1 checked, 2 indeterminate.
+    if (save) {
+        const Qt::CheckState state = check->checkState();
+        member = state == Qt::Checked ? 1 : (state == Qt::PartiallyChecked ? 2 : 0);
+        return;
+    }
+    if (member < 0 || member > 2) {
+        member = 0;
+    }
+    check->setCheckState(member == 1 ? Qt::Checked : (member == 2 ? Qt::PartiallyChecked : Qt::Unchecked));
+}
+
+QString FromBytes(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string ToBytes(const QString& text)
+{
+    return text.toUtf8().toStdString();
+}
+
+} // namespace
+
+int SelectString(QComboBox* combo, int start, const QString& text)
+{
+    const int count = combo->count();
+    const int first = (start < 0 || start >= count) ? 0 : start + 1;
+    for (int step = 0; step < count; ++step) {
+        const int index = (first + step) % count;
+        if (combo->itemText(index).startsWith(text, Qt::CaseInsensitive)) {
+            combo->setCurrentIndex(index);
+            return index;
+        }
+    }
+    return -1;
+}
+
+CConfigDlg::CConfigDlg(QWidget* owner)
+    : QDialog(owner,
+              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                  | Qt::WindowCloseButtonHint)
+{
+    setWindowTitle(QStringLiteral("Configuration panel"));
+    SetDialogSize(this, 251, 125);
+    CreateControls();
+}
+
+void CConfigDlg::CreateControls()
+{
+    QPushButton* ok = AddButton(this, "1", QStringLiteral("OK"), {194, 29, 50, 14});
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &CConfigDlg::accept);
+    QPushButton* cancel = AddButton(this, "2", QStringLiteral("Cancel"), {194, 52, 50, 14});
+    connect(cancel, &QPushButton::clicked, this, &CConfigDlg::reject);
+
+    m_urlEdit = new QLineEdit(this);
+    m_urlEdit->setObjectName(QStringLiteral("1000"));
+    PlaceControl(m_urlEdit, 30, 7, 213, 12);
+
+    m_portCombo = AddComboBox(this, "1001", 51, 35, 40);
+
+    AddLabel(this, "urlLabel", QStringLiteral("URL :"), {7, 10, 21, 9});
+    AddLabel(this, "portLabel", QStringLiteral("Serial Port :"), {11, 37, 37, 8});
+    AddLabel(this, "speedLabel", QStringLiteral("Speed :"), {105, 37, 26, 8});
+    AddLabel(this, "bitsLabel", QStringLiteral("Bits :"), {33, 55, 16, 8});
+    AddLabel(this, "parityLabel", QStringLiteral("Parity :"), {108, 55, 22, 8});
+    AddGroupBox(this, "comGroup", QStringLiteral("Com port settings"), {5, 25, 181, 63});
+
+    m_speedCombo = AddComboBox(this, "1002", 135, 34, 40);
+
+    m_bitsGroup = new QButtonGroup(this);
+    AddRadio(this, m_bitsGroup, 0, "1003", QStringLiteral("7"), {53, 55, 40, 8});
+    AddRadio(this, m_bitsGroup, 1, "1004", QStringLiteral("8"), {53, 65, 38, 8});
+    m_parityGroup = new QButtonGroup(this);
+    AddRadio(this, m_parityGroup, 0, "1005", QStringLiteral("None"), {138, 55, 37, 8});
+    AddRadio(this, m_parityGroup, 1, "1007", QStringLiteral("Odd"), {138, 65, 38, 8});
+    AddRadio(this, m_parityGroup, 2, "1008", QStringLiteral("Even"), {138, 75, 35, 8});
+
+    AddGroupBox(this, "filterGroup", QStringLiteral("Filter"), {7, 94, 237, 24});
+    m_euCheck = AddCheck(this, "1010", QStringLiteral("EU"), 15);
+    m_naCheck = AddCheck(this, "1011", QStringLiteral("NA"), 55);
+    m_saCheck = AddCheck(this, "1012", QStringLiteral("SA"), 95);
+    m_afCheck = AddCheck(this, "1014", QStringLiteral("AF"), 135);
+    m_asCheck = AddCheck(this, "1015", QStringLiteral("AS"), 175);
+    m_ocCheck = AddCheck(this, "1016", QStringLiteral("OC"), 215);
+
+    QPushButton* defaults = AddButton(this, "3", QStringLiteral("&Default"), {194, 73, 50, 14});
+    connect(defaults, &QPushButton::clicked, this, &CConfigDlg::OnDefault);
+
+    // "COM<n>" says nothing on Linux: the device behind the selected port is shown under the
+    // port list, in the free corner of the port group.
+    m_portDevice = AddLabel(this, "portDevice", QString(), {11, 76, 120, 8});
+    connect(m_portCombo, &QComboBox::currentIndexChanged, this, &CConfigDlg::ShowPortDevice);
+}
+
+void CConfigDlg::SetPortEnumerator(PortEnumerator enumerator)
+{
+    Enumerator() = std::move(enumerator);
+}
+
+void CConfigDlg::setVisible(bool visible)
+{
+    // Initialise once, before the first showing, as a template dialog does when it is created.
+    if (visible && !m_initialised) {
+        m_initialised = true;
+        OnInitDialog();
+    }
+    QDialog::setVisible(visible);
+}
+
+void CConfigDlg::OnInitDialog()
+{
+    m_portCombo->addItem(QStringLiteral("None"));
+    m_portCombo->setItemData(0, QStringLiteral("No serial output"), Qt::ToolTipRole);
+    m_portCombo->setCurrentIndex(-1);
+    for (const char* speed : {"1200", "2400", "4800", "9600", "19200"}) {
+        m_speedCombo->addItem(QLatin1String(speed));
+    }
+    m_speedCombo->setCurrentIndex(-1);
+    DoDataExchange(false);
+
+    ComPortList ports;
+    if (Enumerator()) {
+        Enumerator()(ports);
+    } else {
+        EnumerateComPorts(ports);
+    }
+    for (const unsigned int port : ports) {
+        m_portCombo->addItem(QStringLiteral("COM%1").arg(port), port);
+        QString device = FromBytes(ComPortDevice(static_cast<int>(port)));
+        if (const QFileInfo link(device); link.isSymLink()) {
+            device = link.symLinkTarget(); // the per-user link's own name says nothing; its target does
+        }
+        m_portCombo->setItemData(m_portCombo->count() - 1, device, Qt::ToolTipRole);
+    }
+
+    if (SelectString(m_portCombo, 0, FromBytes(m_port)) == -1) {
+        m_portCombo->setCurrentIndex(0);
+    }
+    ShowPortDevice();
+    findChild<QPushButton*>(QStringLiteral("1"))->setFocus();
+}
+
+void CConfigDlg::DoDataExchange(bool save)
+{
+    if (save) {
+        // Bytes the edit cannot show (not UTF-8) are kept unless the user changed the text.
+        if (m_urlEdit->text() != m_urlShown) {
+            m_url = ToBytes(m_urlEdit->text());
+        }
+    } else {
+        m_urlShown = FromBytes(m_url);
+        m_urlEdit->setText(m_urlShown);
+    }
+    ExchangeRadio(m_bitsGroup, m_bits, save);
+    ExchangeRadio(m_parityGroup, m_parity, save);
+    if (save) {
+        m_speed = m_speedCombo->currentIndex();
+        m_port = m_portCombo->currentIndex() < 0 ? std::string() : ToBytes(m_portCombo->currentText());
+    } else {
+        m_speedCombo->setCurrentIndex(m_speed >= 0 && m_speed < m_speedCombo->count() ? m_speed : -1);
+        SelectString(m_portCombo, -1, FromBytes(m_port));
+    }
+    ExchangeCheck(m_afCheck, m_af, save);
+    ExchangeCheck(m_asCheck, m_as, save);
+    ExchangeCheck(m_euCheck, m_eu, save);
+    ExchangeCheck(m_naCheck, m_na, save);
+    ExchangeCheck(m_ocCheck, m_oc, save);
+    ExchangeCheck(m_saCheck, m_sa, save);
+}
+
+void CConfigDlg::accept()
+{
+    DoDataExchange(true);
+    QDialog::accept();
+}
+
+void CConfigDlg::OnDefault()
+{
+    m_url = kDefaultSpotUrl;
+    m_bits = 1;
+    m_parity = 0;
+    m_speed = 3;
+    m_port = "COM2";
+    m_af = m_as = m_eu = m_na = m_oc = m_sa = 0;
+    DoDataExchange(false);
+}
+
+void CConfigDlg::ShowPortDevice()
+{
+    const int index = m_portCombo->currentIndex();
+    const QString device = index > 0 ? m_portCombo->itemData(index, Qt::ToolTipRole).toString() : QString();
+    const QString text = index > 0
+        ? QStringLiteral("Device: %1").arg(device.isEmpty() ? QStringLiteral("unknown") : device)
+        : QStringLiteral("Device: none");
+    m_portDevice->setToolTip(text);
+    m_portDevice->setText(
+        m_portDevice->fontMetrics().elidedText(text, Qt::ElideMiddle, m_portDevice->width()));
+}

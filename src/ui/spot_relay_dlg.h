@@ -1,0 +1,62 @@
+#pragma once
+
+#include "app/relay_settings.h"
+#include "relay/curl_page_source.h"
+#include "relay/relay_window.h"
+#include "relay/spot_relay.h"
+
+#include <functional>
+
+#include <QDialog>
+#include <QTimer>
+
+class CSpotEdit;
+class QAction;
+class QPushButton;
+
+/// The main window: the spot log, Run/Stop, Configure and Exit. It owns the settings and the relay
+/// core and forwards its button and timer events to the relay; the relay draws through the
+/// RelayWindow interface.
+class CSpotRelayDlg : public QDialog, public RelayWindow
+{
+    Q_OBJECT
+
+public:
+    explicit CSpotRelayDlg(QWidget* parent = nullptr);
+    ~CSpotRelayDlg() override;
+
+    void setVisible(bool visible) override;
+    void done(int result) override;
+
+    void ShowLog(const std::string& text, int selStart, int selEnd) override;
+    void SetRunCaption(const std::string& caption) override;
+    void ShowMessage(const std::string& text) override;
+    void ShowError(const std::string& text) override;
+    bool SetTimer() override;
+    void KillTimer() override;
+
+    [[nodiscard]] const RelaySettings& Settings() const { return m_settings; }
+    [[nodiscard]] const SpotRelay& Relay() const { return m_relay; }
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void CreateControls();
+    void OnInitDialog();
+    void OnConfigure();
+    void OnAbout();
+    /// Runs a handler; an error escaping it is shown in the error box, as the framework does.
+    void Dispatch(const std::function<void()>& handler);
+    void SaveSettingsOnce();
+
+    RelaySettings m_settings;
+    CurlPageSource m_pageSource;
+    SpotRelay m_relay;
+    QTimer m_timer;
+    bool m_initialised = false;
+    bool m_settingsSaved = false;
+    CSpotEdit* m_log = nullptr;
+    QPushButton* m_runButton = nullptr;
+    QAction* m_aboutAction = nullptr;
+};
