@@ -67,28 +67,8 @@ std::string HomeDirectory()
 
 bool IsLink(const std::string& path)
 {
-    struct stat info
-    {
-    };
+    struct stat info = {};
     return lstat(path.c_str(), &info) == 0;
-}
-
-// A ttyS node exists for every possible UART whether or not one is fitted; the kernel reports
-// the fitted ones with a known UART type (PORT_UNKNOWN is 0).
-bool IsFittedUart(const std::string& realDevice)
-{
-    const auto slash = realDevice.rfind('/');
-    const std::string base = realDevice.substr(slash == std::string::npos ? 0 : slash + 1);
-    if (base.size() <= 4 || base.compare(0, 4, "ttyS") != 0
-        || !std::all_of(base.begin() + 4, base.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return true;
-    }
-    std::ifstream typeFile("/sys/class/tty/" + base + "/type");
-    int type = 0;
-    if (!(typeFile >> type)) {
-        return true;
-    }
-    return type != 0;
 }
 
 } // namespace
@@ -109,11 +89,25 @@ std::string ResolveComName(const std::string& name)
     return TableDevice(port);
 }
 
+bool IsFittedUart(const std::string& realDevice, const std::string& classDirectory)
+{
+    const auto slash = realDevice.rfind('/');
+    const std::string base = realDevice.substr(slash == std::string::npos ? 0 : slash + 1);
+    if (base.size() <= 4 || base.compare(0, 4, "ttyS") != 0
+        || !std::all_of(base.begin() + 4, base.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return true;
+    }
+    std::ifstream typeFile(classDirectory + "/" + base + "/type");
+    int type = 0;
+    if (!(typeFile >> type)) {
+        return true;
+    }
+    return type != 0;
+}
+
 bool IsPresentDevice(const std::string& device)
 {
-    struct stat info
-    {
-    };
+    struct stat info = {};
     if (device.empty() || stat(device.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) {
         return false;
     }
@@ -123,7 +117,7 @@ bool IsPresentDevice(const std::string& device)
     }
     const std::string realDevice = real;
     std::free(real);
-    return IsFittedUart(realDevice);
+    return IsFittedUart(realDevice, "/sys/class/tty");
 }
 
 std::size_t QueryComDeviceNames(char* buffer, std::size_t size)

@@ -43,6 +43,11 @@ ComPortPlatform& comPortPlatform();
 /// and for a ttyS placeholder, one whose UART type is known.
 [[nodiscard]] bool IsPresentDevice(const std::string& device);
 
+/// False for a ttyS node without a UART behind it: the kernel creates one for every possible UART and
+/// reports the fitted ones with a known type (PORT_UNKNOWN is 0) under `classDirectory`. True for
+/// any other device, and when the type cannot be read.
+[[nodiscard]] bool IsFittedUart(const std::string& realDevice, const std::string& classDirectory);
+
 /// The Linux device-name list: "COM<n>" for every present port, per-user links included,
 /// in ascending order.
 [[nodiscard]] std::size_t QueryComDeviceNames(char* buffer, std::size_t size);

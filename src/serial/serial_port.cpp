@@ -46,9 +46,7 @@ int OpenExclusive(const std::string& device, OpenError& error)
         error = ErrorOfOpen(errno);
         return -1;
     }
-    struct stat info
-    {
-    };
+    struct stat info = {};
     if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) {
         close(fd);
         return -1;

@@ -150,6 +150,18 @@ TEST_F(ComPortsTest, DevicesComeFromLinksFirstThenTheFixedTable)
               (config.path() / ".config" / "tolmar" / program_invocation_short_name / "ports").string());
 }
 
+TEST_F(ComPortsTest, TtySPlaceholderWithoutUartIsNotPresent)
+{
+    TempDir sys;
+    sys.write("ttyS1/type", "0\n");
+    sys.write("ttyS2/type", "4\n");
+    const std::string classDir = sys.path().string();
+    EXPECT_FALSE(serial_detail::IsFittedUart("/dev/ttyS1", classDir)) << "UART type unknown";
+    EXPECT_TRUE(serial_detail::IsFittedUart("/dev/ttyS2", classDir)) << "16550A";
+    EXPECT_TRUE(serial_detail::IsFittedUart("/dev/ttyS3", classDir)) << "type unreadable";
+    EXPECT_TRUE(serial_detail::IsFittedUart("/dev/ttyUSB1", classDir)) << "not a ttyS";
+}
+
 // The real calls of this machine over a temporary link folder; results for its own ports vary,
 // so only the linked numbers are looked at.
 class LinkedPortsTest : public ComPortsTest, public ::testing::WithParamInterface<bool>
