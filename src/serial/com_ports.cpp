@@ -161,7 +161,7 @@ std::size_t QueryComDeviceNames(char* buffer, std::size_t size)
 ComPortPlatform nativeComPortPlatform()
 {
     ComPortPlatform platform;
-    // Linux names its devices itself, like the platform family that lists them.
+    // The COM table is a list of device names, so Linux takes the device-list path.
     platform.getVersion = [](unsigned long& platformId) {
         platformId = kPlatformDeviceList;
         return true;

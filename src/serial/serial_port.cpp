@@ -211,6 +211,9 @@ bool CSerialPort::Close()
 
 bool CSerialPort::WriteByte(std::uint8_t b)
 {
+    if (m_hPort < 0) {
+        return true;
+    }
     ssize_t written = 0;
     do {
         written = write(m_hPort, &b, 1);
