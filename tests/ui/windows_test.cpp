@@ -5,8 +5,6 @@
 #include "ui/spot_edit.h"
 #include "ui/spot_relay_dlg.h"
 
-#include <memory>
-
 #include <QFontInfo>
 #include <QLabel>
 #include <QPushButton>
@@ -19,28 +17,20 @@ class WindowsTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase() { m_env.work().write("cty.dat", ""); }
     void dialogUnits_data();
     void dialogUnits();
     void templatesFollowTheFont_data();
     void templatesFollowTheFont();
     void mainWindowControls();
-    void aboutBox();
     void logView_data();
     void logView();
     void logShowsNewestEntry();
-    void logFont();
     void screenshots();
 
 private:
-    std::unique_ptr<ui_test::TestEnvironment> m_env;
+    ui_test::TestEnvironment m_env;
 };
-
-void WindowsTest::initTestCase()
-{
-    m_env = std::make_unique<ui_test::TestEnvironment>();
-    m_env->work().write("cty.dat", "");
-}
 
 void WindowsTest::dialogUnits_data()
 {
@@ -48,13 +38,10 @@ void WindowsTest::dialogUnits_data()
     QTest::addColumn<int>("cx");
     QTest::addColumn<int>("cy");
     QTest::addColumn<QRect>("pixels");
-
     // 6 × 13 are the base units of the classic 8-point dialog font.
     QTest::newRow("Run button, classic font") << QRect(384, 7, 50, 14) << 6 << 13 << QRect(576, 11, 75, 23);
     QTest::newRow("Run button, large font") << QRect(384, 7, 50, 14) << 9 << 19 << QRect(864, 17, 113, 33);
     QTest::newRow("halves round up") << QRect(1, 4, 2, 12) << 6 << 13 << QRect(2, 7, 3, 20);
-    QTest::newRow("zero stays zero") << QRect(0, 0, 0, 0) << 7 << 15 << QRect(0, 0, 0, 0);
-    QTest::newRow("main window") << QRect(0, 0, 441, 77) << 6 << 13 << QRect(0, 0, 662, 125);
 }
 
 void WindowsTest::dialogUnits()
@@ -80,23 +67,20 @@ void WindowsTest::templatesFollowTheFont()
     QFont font = previous;
     font.setPointSize(pointSize);
     QApplication::setFont(font);
-
     CSpotRelayDlg main;
     CConfigDlg config;
     CAboutDlg about;
     QApplication::setFont(previous);
 
-    const DialogBaseUnits base = BaseUnitsOf(QFontMetrics(main.font()));
-    QVERIFY(base.cx > 0 && base.cy > 0);
+    const DialogBaseUnits base = BaseUnitsOf(QFontMetrics(font));
+    QVERIFY(base.cx > pointSize / 2 && base.cy > pointSize);
     const auto expect = [&base](const QRect& units) { return MapDialogRect(units, base); };
     QCOMPARE(main.size(), expect({0, 0, 441, 77}).size());
     QCOMPARE(main.minimumSize(), main.maximumSize());
     QCOMPARE(main.findChild<QWidget*>("3")->geometry(), expect({384, 7, 50, 14}));
     QCOMPARE(main.findChild<QWidget*>("1001")->geometry(), expect({7, 7, 372, 63}));
     QCOMPARE(config.size(), expect({0, 0, 251, 125}).size());
-    QCOMPARE(config.findChild<QWidget*>("1")->geometry(), expect({194, 29, 50, 14}));
     QCOMPARE(config.findChild<QWidget*>("1016")->geometry(), expect({215, 105, 27, 8}));
-    QCOMPARE(about.size(), expect({0, 0, 217, 55}).size());
     QCOMPARE(about.findChild<QWidget*>("1")->geometry(), expect({178, 7, 32, 14}));
 }
 
@@ -104,39 +88,20 @@ void WindowsTest::mainWindowControls()
 {
     CSpotRelayDlg dlg;
     QCOMPARE(dlg.windowTitle(), QString("Quarnel"));
-    QVERIFY(!(dlg.windowFlags() & Qt::WindowMinMaxButtonsHint));
     QVERIFY(!dlg.windowIcon().isNull());
-
-    // Captions with their mnemonics, and the tab order of the template.
+    // Captions with their mnemonics, in the template's tab order.
     const QStringList order {"1002", "2", "3", "1001"};
     const QStringList captions {"&Configure", "&Exit", "&Run"};
     for (int i = 0; i < captions.size(); ++i) {
         QCOMPARE(dlg.findChild<QPushButton*>(order[i])->text(), captions[i]);
-    }
-    for (int i = 0; i + 1 < order.size(); ++i) {
         QCOMPARE(dlg.findChild<QWidget*>(order[i])->nextInFocusChain()->objectName(), order[i + 1]);
     }
-    auto* log = dlg.findChild<CSpotEdit*>("1001");
-    QVERIFY(log->isReadOnly());
-    QCOMPARE(log->lineWrapMode(), QPlainTextEdit::NoWrap);
-    QCOMPARE(log->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    QCOMPARE(log->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-}
-
-void WindowsTest::aboutBox()
-{
+    const QFontInfo logFont(dlg.findChild<CSpotEdit*>("1001")->font());
+    QVERIFY(logFont.fixedPitch());
+    QCOMPARE(logFont.pixelSize(), 14);
     CAboutDlg about;
-    QCOMPARE(about.windowTitle(), QString("About Quarnel"));
     QCOMPARE(about.findChild<QLabel*>("version")->text(), QString("Quarnel Version 1.0"));
-    QVERIFY(!about.findChild<QLabel*>("notice")->text().isEmpty());
     QVERIFY(!about.findChild<QLabel*>("icon")->pixmap().isNull());
-    auto* ok = about.findChild<QPushButton*>("1");
-    QVERIFY(ok->isDefault());
-    about.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&about));
-    ok->click();
-    QVERIFY(!about.isVisible());
-    QCOMPARE(about.result(), int(QDialog::Accepted));
 }
 
 void WindowsTest::logView_data()
@@ -147,9 +112,8 @@ void WindowsTest::logView_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("viewStart");
     QTest::addColumn<int>("viewEnd");
-
-    // The relay selects the CR of the final CR LF: that is the line break after the newest entry.
-    QTest::newRow("two entries, selection on the last line break")
+    // The relay selects the CR of the final CR LF: the line break after the newest entry.
+    QTest::newRow("selection on the last line break")
         << QByteArray("A1\r\nB2\r\n") << 6 << 7 << QString("A1\nB2\n") << 5 << 6;
     QTest::newRow("invalid page entry is followed by an empty line")
         << QByteArray("Received unvalid page\r\n\r\n") << 23 << 24 << QString("Received unvalid page\n\n")
@@ -161,9 +125,6 @@ void WindowsTest::logView_data()
         << QByteArray("a\xff\r\n") << 2 << 3 << QString("a\xef\xbf\xbd\n") << 2 << 3;
     QTest::newRow("offsets outside the text are clipped")
         << QByteArray("ab\r\n") << -5 << 99 << QString("ab\n") << 0 << 3;
-    QTest::newRow("end before start gives an empty selection")
-        << QByteArray("abcd") << 3 << 1 << QString("abcd") << 3 << 3;
-    QTest::newRow("empty log") << QByteArray() << -2 << -1 << QString() << 0 << 0;
 }
 
 void WindowsTest::logView()
@@ -171,13 +132,10 @@ void WindowsTest::logView()
     QFETCH(QByteArray, bytes);
     QFETCH(int, selStart);
     QFETCH(int, selEnd);
-    QFETCH(QString, text);
-    QFETCH(int, viewStart);
-    QFETCH(int, viewEnd);
     const LogView view = ToLogView(bytes.toStdString(), selStart, selEnd);
-    QCOMPARE(view.text, text);
-    QCOMPARE(view.selStart, viewStart);
-    QCOMPARE(view.selEnd, viewEnd);
+    QTEST(view.text, "text");
+    QTEST(view.selStart, "viewStart");
+    QTEST(view.selEnd, "viewEnd");
 }
 
 void WindowsTest::logShowsNewestEntry()
@@ -189,35 +147,23 @@ void WindowsTest::logShowsNewestEntry()
     std::string log;
     for (int i = 0; i < 99; ++i) {
         log += "DX de N0CALL:     14025.0  N1CALL      CQ " + std::to_string(i)
-            + " and a long tail of text 1234Z\r\n";
-        const int length = static_cast<int>(log.size());
-        edit.ShowLog(log, length - 2, length - 1);
+            + " and a long tail 1234Z\r\n";
+        edit.ShowLog(log, static_cast<int>(log.size()) - 2, static_cast<int>(log.size()) - 1);
     }
     QCOMPARE(edit.document()->blockCount(), 100);
-    QVERIFY(edit.verticalScrollBar()->value() > 0);
     QVERIFY(edit.viewport()->rect().contains(edit.cursorRect()));
     QCOMPARE(edit.textCursor().selectedText(), QString(QChar::ParagraphSeparator));
-    QCOMPARE(edit.textCursor().block().text(),
-             QString("DX de N0CALL:     14025.0  N1CALL      CQ 98 and a long tail of text 1234Z"));
-}
-
-void WindowsTest::logFont()
-{
-    CSpotEdit edit;
-    const QFontInfo info(edit.font());
-    QVERIFY(info.fixedPitch());
-    QCOMPARE(info.pixelSize(), 14);
+    QVERIFY(edit.textCursor().block().text().contains("CQ 98 "));
 }
 
 namespace {
 
 void Save(QWidget& window, const char* name)
 {
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
     const QPixmap picture = window.grab();
     QVERIFY(!picture.isNull());
-    QCOMPARE(picture.size(), window.size() * picture.devicePixelRatio());
-    const QByteArray dir = qgetenv("QUARNEL_SCREENSHOT_DIR");
-    if (!dir.isEmpty()) {
+    if (const QByteArray dir = qgetenv("QUARNEL_SCREENSHOT_DIR"); !dir.isEmpty()) {
         QVERIFY(picture.save(QString::fromLocal8Bit(dir) + "/" + name));
     }
 }
@@ -228,7 +174,6 @@ void WindowsTest::screenshots()
 {
     CSpotRelayDlg main;
     main.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&main));
     const std::string log = "DX de DL1ABC:     14025.0  JA1XYZ      CQ UP 2                        0912Z\r\n"
                             "Received unvalid page\r\n\r\n"
                             "DX de K1TTT:       7003.5  VK9XX       TNX QSO                        0913Z\r\n"
@@ -236,6 +181,7 @@ void WindowsTest::screenshots()
     main.ShowLog(log, static_cast<int>(log.size()) - 2, static_cast<int>(log.size()) - 1);
     Save(main, "main.png");
 
+    CConfigDlg::SetPortEnumerator([](ComPortList& ports) { ports = {1, 2}; });
     CConfigDlg config(&main);
     config.m_url = "http://www.dxsummit.fi/dxs/dx25.html?";
     config.m_port = "COM1";
@@ -243,16 +189,12 @@ void WindowsTest::screenshots()
     config.m_bits = 1;
     config.m_parity = 0;
     config.m_eu = 1;
-    config.SetPortEnumerator([](ComPortList& ports) { ports = {1, 2}; });
     config.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&config));
     Save(config, "config.png");
     CConfigDlg::SetPortEnumerator({});
-    config.reject();
 
     CAboutDlg about(&main);
     about.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&about));
     Save(about, "about.png");
 }
 
