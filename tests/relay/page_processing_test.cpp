@@ -12,7 +12,7 @@ using namespace relay_test;
 struct PageCase
 {
     const char* name;
-    std::vector<std::string> pages; ///< processed one after the other, one per tick
+    std::vector<std::string> pages; ///< fetched one per tick, the pty linked as the port
     int filter;
     std::vector<std::string> log; ///< oldest first
     std::string sent;
@@ -26,9 +26,10 @@ TEST_P(PageProcessing, LogsAndSends)
 {
     RelayRig rig;
     rig.settings.DxccFilter = GetParam().filter;
+    rig.source.bodies = GetParam().pages;
     rig.Start();
-    for (const std::string& page : GetParam().pages) {
-        rig.relay.ProcessSpotPage(page);
+    for (std::size_t tick = 0; tick < GetParam().pages.size(); ++tick) {
+        rig.relay.OnTimer();
     }
     EXPECT_EQ(rig.Log(), GetParam().log);
     EXPECT_EQ(rig.Sent(), GetParam().sent);

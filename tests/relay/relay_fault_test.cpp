@@ -11,22 +11,6 @@ using namespace relay_test;
 
 const std::string kServerDown = "Failed to connect to 127.0.0.1 port 8080: Connection refused";
 
-TEST(RelayEndToEnd, PageBecomesClusterLinesOnTheLineWithOneContinentHeldBack)
-{
-    RelayRig rig;
-    rig.settings.DxccFilter = kContinentEU;
-    rig.source.bodies = {Page({kLineN0, kLineXA, kLineXB})};
-    rig.Start();
-    rig.relay.OnTimer();
-    EXPECT_EQ(rig.Sent(), kClusterN0 + "\r\n" + kClusterXB + "\r\n");
-    EXPECT_EQ(rig.Log(), (std::vector<std::string> {kClusterN0, kClusterXA, kClusterXB}));
-
-    // The same page again is all duplicates.
-    rig.relay.OnTimer();
-    EXPECT_EQ(rig.Sent(), "");
-    EXPECT_EQ(rig.relay.HistoryCount(), 3);
-}
-
 TEST(RelayFaults, SerialDeviceDisappearsAndComesBack)
 {
     RelayRig rig;
