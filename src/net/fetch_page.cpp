@@ -51,8 +51,8 @@ bool IsC0OrSpace(unsigned char c)
 }
 
 /// Cleans a typed address the way a browser's address bar does before parsing it: surrounding
-/// blanks and controls go, tabs and line breaks inside are dropped, the fragment (never sent) is
-/// cut off, and spaces and remaining control bytes are percent-encoded instead of being refused.
+/// blanks and controls go, tabs and line breaks inside are dropped, and spaces and the remaining
+/// control bytes are percent-encoded instead of being refused.
 std::string BrowserCleanUrl(const std::string& url)
 {
     std::size_t begin = 0;
@@ -69,9 +69,6 @@ std::string BrowserCleanUrl(const std::string& url)
     clean.reserve(end - begin);
     for (std::size_t i = begin; i < end; ++i) {
         const auto c = static_cast<unsigned char>(url[i]);
-        if (c == '#') {
-            break;
-        }
         if (c == '\t' || c == '\n' || c == '\r') {
             continue;
         }

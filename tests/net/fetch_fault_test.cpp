@@ -1,11 +1,15 @@
 #include "net/fetch_page.h"
 #include "support/http_server.h"
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <netinet/in.h>
 #include <ostream>
 #include <string>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -35,6 +39,7 @@ struct FaultRow
     const char* name;
     std::function<std::string(std::unique_ptr<RawServer>&, HttpServer&)> start; ///< returns the URL
     Outcome outcome;
+    const char* textHas = ""; ///< a part of the error text that tells the cause
     std::size_t maxBodyBytes = 20000;
 };
 
@@ -65,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
                   Outcome::ErrorText},
         FaultRow {"HostUnresolvable",
                   [](auto&, auto&) { return std::string("http://no-such-host.invalid/x"); },
-                  Outcome::ErrorText},
+                  Outcome::ErrorText, "no-such-host.invalid"},
         FaultRow {"ClosedWithoutAnswer", [](auto& raw, auto&) { return Raw(raw, {}); }, Outcome::ErrorText},
         FaultRow {"ClosedMidBody", [](auto& raw, auto&) { return Raw(raw, {{kPartial}}); },
                   Outcome::ErrorText},
@@ -78,30 +83,33 @@ INSTANTIATE_TEST_SUITE_P(
                   [](auto& raw, auto&) {
                       return Raw(raw, {{}, 0ms, RawServer::End::Stall});
                   },
-                  Outcome::ErrorText},
+                  Outcome::ErrorText, "no data received"},
         FaultRow {"StallsMidBody",
                   [](auto& raw, auto&) {
                       return Raw(raw, {{kPartial}, 0ms, RawServer::End::Stall});
                   },
-                  Outcome::ErrorText},
+                  Outcome::ErrorText, "no data received"},
         FaultRow {"UnannouncedBodyOverLimit",
                   [](auto& raw, auto&) {
                       return Raw(raw, {{"HTTP/1.0 200 OK\r\n\r\n<PRE>\n", std::string(30000, 'x')}});
                   },
-                  Outcome::ErrorText},
+                  Outcome::ErrorText, "Maximum file size"},
         FaultRow {"FiftyMiBOverDefaultLimit",
                   [](auto&, HttpServer& http) {
                       http.serveGenerated("/huge", 50u * 1024u * 1024u);
                       return http.url("/huge");
                   },
-                  Outcome::ErrorText, FetchLimits {}.maxBodyBytes},
+                  Outcome::ErrorText, "Maximum file size", FetchLimits {}.maxBodyBytes},
         FaultRow {"GarbageNotHttp",
                   [](auto& raw, auto&) { return Raw(raw, {{"\x16\x03\x01 garbage <PRE>\nA\n</PRE>\n"}}); },
                   Outcome::NoPage},
         FaultRow {"RedirectNotFollowed",
                   [](auto& raw, HttpServer& http) {
+                      // The body never comes: only a fetch that reads it would wait.
                       return Raw(raw,
-                                 {{"HTTP/1.0 302 Found\r\nLocation: " + http.url("/next") + "\r\n\r\n"}});
+                                 {{"HTTP/1.0 302 Found\r\nLocation: " + http.url("/next") + "\r\n\r\n"},
+                                  0ms,
+                                  RawServer::End::Stall});
                   },
                   Outcome::NoPage}),
     RowName<FaultRow>);
@@ -121,6 +129,7 @@ TEST_P(FaultTest, GivesItsResultAndTheNextFetchWorks)
 
     if (GetParam().outcome == Outcome::ErrorText) {
         EXPECT_FALSE(result.empty());
+        EXPECT_NE(result.find(GetParam().textHas), std::string::npos) << result;
         EXPECT_EQ(result.find("partial"), std::string::npos) << "partial body must be dropped";
         EXPECT_EQ(result.find("xxxxx"), std::string::npos) << "partial body must be dropped";
         EXPECT_LE(result.size(), 1022u);
@@ -146,6 +155,52 @@ TEST(FetchStallTest, StallIsDetectedNoEarlierThanItsTimeOut)
     const std::string result = FetchPage(raw.url("/"), {}, FetchLimits {.stallTimeout = kStall});
     EXPECT_GE(std::chrono::steady_clock::now() - started, kStall);
     EXPECT_NE(result.find("no data received"), std::string::npos) << result;
+}
+
+// A listener whose accept queue is full: the kernel drops further SYNs, so a connect hangs.
+class FullBacklogListener
+{
+public:
+    FullBacklogListener()
+    {
+        m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr {};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        listen(m_listener, 0);
+        getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len);
+        port = ntohs(addr.sin_port);
+        for (int& filler : m_fillers) {
+            filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        }
+    }
+    ~FullBacklogListener()
+    {
+        for (const int filler : m_fillers) {
+            close(filler);
+        }
+        close(m_listener);
+    }
+
+    int port = 0;
+
+private:
+    int m_listener = -1;
+    int m_fillers[2] = {-1, -1};
+};
+
+TEST(FetchConnectTest, ConnectPhaseHasItsOwnTimeOutNotTheStallOne)
+{
+    FullBacklogListener listener;
+    const FetchLimits limits {.connectTimeout = 1500ms, .stallTimeout = 200ms};
+    const auto started = std::chrono::steady_clock::now();
+    const std::string result
+        = FetchPage("http://127.0.0.1:" + std::to_string(listener.port) + "/", {}, limits);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, limits.connectTimeout) << result;
+    EXPECT_NE(result.find("Timeout"), std::string::npos) << result;
 }
 
 } // namespace

@@ -138,13 +138,13 @@ class RequestTest : public FetchTest, public ::testing::WithParamInterface<Reque
 
 INSTANTIATE_TEST_SUITE_P(
     Addresses, RequestTest,
-    ::testing::Values(RequestRow {"TrailingQuestionMarkKept", "http://127.0.0.1:PORT/dxs/dx25.html?",
-                                  "/dxs/dx25.html?"},
-                      RequestRow {"SpacesEncoded", " http://127.0.0.1:PORT/my page/dx 25.html?a b#top ",
-                                  "/my%20page/dx%2025.html?a%20b"},
-                      RequestRow {"FtpFetchedAsHttp", "ftp://127.0.0.1:PORT/dxs/x.html", "/dxs/x.html"},
-                      RequestRow {"UnknownSchemeFetchedAsHttp", "dx://127.0.0.1:PORT/", "/"},
-                      RequestRow {"NoPathAsksForRoot", "HTTP://127.0.0.1:PORT", "/"}),
+    ::testing::Values(
+        RequestRow {"TrailingQuestionMarkKept", "http://127.0.0.1:PORT/dxs/dx25.html?", "/dxs/dx25.html?"},
+        RequestRow {"UnsafeBytesEncoded", " http://127.0.0.1:PORT/my page/dx 25\xc3\xa4.html?a b#top ",
+                    "/my%20page/dx%2025%c3%a4.html?a%20b"},
+        RequestRow {"FtpFetchedAsHttp", "ftp://127.0.0.1:PORT/dxs/x.html", "/dxs/x.html"},
+        RequestRow {"UnknownSchemeFetchedAsHttp", "dx://127.0.0.1:PORT/", "/"},
+        RequestRow {"NoPathAsksForRoot", "HTTP://127.0.0.1:PORT", "/"}),
     RowName<RequestRow>);
 
 int CountHeader(const std::string& request, const std::string& name)
