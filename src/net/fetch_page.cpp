@@ -179,13 +179,12 @@ private:
 /// The state of one transfer, shared with libcurl's callbacks.
 struct Transfer
 {
-    Transfer(CURL* handle, const FetchLimits& fetchLimits)
-        : curl(handle)
-        , limits(fetchLimits)
+    explicit Transfer(const FetchLimits& fetchLimits)
+        : limits(fetchLimits)
     {
     }
 
-    CURL* curl;
+    CURL* curl = nullptr;
     const FetchLimits& limits;
     std::string body;
     PieceReader reader {body};
@@ -312,6 +311,11 @@ std::string FetchPage(const std::string& url, const MessageFunction& showMessage
 {
     EnsureCurlGlobalInit();
 
+    // What libcurl is handed must outlive the handle, so it comes first.
+    std::array<char, CURL_ERROR_SIZE> errorBuffer {};
+    HeaderList headers(nullptr, &curl_slist_free_all);
+    Transfer transfer(limits);
+
     // The session: its failure is not ours to handle, it leaves the fetch.
     const EasyHandle curl(g_createHandle.load()(), &curl_easy_cleanup);
     if (!curl) {
@@ -329,10 +333,6 @@ std::string FetchPage(const std::string& url, const MessageFunction& showMessage
     const std::string scheme = parsed->scheme == "https" ? "https" : "http";
     const std::string server = scheme + "://" + parsed->host + ":" + std::to_string(parsed->port);
 
-    std::array<char, CURL_ERROR_SIZE> errorBuffer {};
-    Transfer transfer(curl.get(), limits);
-
-    HeaderList headers(nullptr, &curl_slist_free_all);
     for (const char* line : {"Accept: test/*", "User-Agent: Quarnel"}) {
         curl_slist* appended = curl_slist_append(headers.get(), line);
         if (appended == nullptr) {
@@ -349,6 +349,7 @@ std::string FetchPage(const std::string& url, const MessageFunction& showMessage
         }
     };
     CURL* h = curl.get();
+    transfer.curl = h;
     set(curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer.data()));
     set(curl_easy_setopt(h, CURLOPT_URL, server.c_str()));
     set(curl_easy_setopt(h, CURLOPT_REQUEST_TARGET, parsed->object.c_str()));
