@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <ctime>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -98,17 +99,27 @@ std::optional<Options> parseOptions(int argc, char** argv)
     return options;
 }
 
+// Only a regular file: a directory makes the stream throw, and a FIFO or a device such as
+// /dev/zero would block or never end.
 std::optional<std::string> readFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
         return std::nullopt;
     }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
+    try {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            return std::nullopt;
+        }
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (in.bad()) {
+            return std::nullopt;
+        }
+        return bytes;
+    } catch (const std::ios_base::failure&) {
         return std::nullopt;
     }
-    return bytes;
 }
 
 // Made-up spots: common prefixes of every continent with invented suffixes, frequencies in the

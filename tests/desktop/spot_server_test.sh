@@ -143,6 +143,8 @@ status_of() {
 }
 check "a port in use is refused" test "$(status_of --demo --port "$port" --lifetime 1)" -eq 1
 check "a missing page file is refused" test "$(status_of --page "$tmp/none.html")" -eq 1
+check "a directory as page file is refused" test "$(status_of --page "$tmp")" -eq 1
+check "a device as page file is refused" test "$(status_of --page /dev/zero)" -eq 1
 for args in "" "--demo --page $tmp/page.html" "--demo --port 65536" "--demo --interval 0" \
     "--demo --lifetime" "--demo --lifetime 1x" "--demo --colour red"; do
     # shellcheck disable=SC2086 # the options are split on purpose
