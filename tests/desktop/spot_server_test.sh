@@ -52,38 +52,22 @@ get() {
 }
 
 # ends_within SECONDS PID: the process ends by then, with status 0.
-ends_within() {
-    wait_exit "$1" "$2" && ((exit_status == 0))
-}
+ends_within() { wait_exit "$1" "$2" && ((exit_status == 0)); }
 
 # spot_lines FILE: the lines between the first "<PRE>" line and "</PRE>".
-spot_lines() {
-    sed -n '/^<PRE>$/,/^<\/PRE>/p' "$1" | sed '1d;$d'
-}
+spot_lines() { sed -n '/^<PRE>$/,/^<\/PRE>/p' "$1" | sed '1d;$d'; }
 
-# valid_spot LINE: the columns Quarnel cuts hold what a real spot page has there.
-valid_spot() {
-    local line=$1 spotter freq khz call time
-    spotter=${line%% *}
-    freq=${line:8:10}
-    call=${line:19:11}
-    time=${line:60:4}
-    ((${#line} == 65)) || { echo "length ${#line}: '$line'" >&2 && return 1; }
-    [[ $spotter =~ ^[0-9A-Z]{1,4}[0-9][A-Z]{1,3}$ && ${#spotter} -le 8 ]] || { echo "spotter: '$line'" >&2 && return 1; }
-    [[ $freq =~ ^\ *([0-9]+)\.[0-9]$ ]] || { echo "frequency: '$line'" >&2 && return 1; }
-    khz=${BASH_REMATCH[1]}
-    ((khz >= 1810 && khz < 29700)) || { echo "frequency out of the HF bands: '$line'" >&2 && return 1; }
-    [ "${line:18:1}" = " " ] || { echo "no space before the DX call: '$line'" >&2 && return 1; }
-    [[ $call =~ ^[0-9A-Z]{1,4}[0-9][A-Z]{1,3}\ *$ ]] || { echo "DX call: '$line'" >&2 && return 1; }
-    [[ ${line:30:30} =~ ^[^\ ].*$ ]] || { echo "comment: '$line'" >&2 && return 1; }
-    [[ $time =~ ^([01][0-9]|2[0-3])[0-5][0-9]$ ]] || { echo "time: '$line'" >&2 && return 1; }
-    [ "${line:64:1}" = Z ] || { echo "no Z after the time: '$line'" >&2 && return 1; }
-}
-
+# all_valid FILE: in every line the columns Quarnel cuts hold what a real spot page has there:
+# calls, an HF frequency right-aligned in 8-17, a space at 18, a comment from 30, HHMM and "Z".
 all_valid() {
-    local line
-    while IFS= read -r line; do
-        valid_spot "$line" || return 1
+    local l call='[0-9A-Z]{1,4}[0-9][A-Z]{1,3}'
+    while IFS= read -r l; do
+        if ! [[ ${#l} -eq 65 && ${l%% *} =~ ^$call$ && ${l:8:10} =~ ^\ *([0-9]+)\.[0-9]$ ]] ||
+            ! ((BASH_REMATCH[1] >= 1810 && BASH_REMATCH[1] < 29700)) ||
+            ! [[ ${l:18:12} =~ ^\ $call\ *$ && ${l:30:1} != " " && ${l:60:5} =~ ^([01][0-9]|2[0-3])[0-5][0-9]Z$ ]]; then
+            echo "not a spot line: '$l'" >&2
+            return 1
+        fi
     done <"$1"
 }
 
