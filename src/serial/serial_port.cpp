@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace serial_detail {
@@ -151,6 +152,25 @@ bool ApplyLineSettings(termios& settings, std::uint32_t baud, std::uint8_t byteS
     return true;
 }
 
+bool IsPseudoTerminal(int fd)
+{
+    struct stat info = {};
+    // Unix98 pty slaves: majors 136 to 143.
+    return fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && major(info.st_rdev) >= 136
+        && major(info.st_rdev) <= 143;
+}
+
+bool ApplySettings(int fd, const termios& settings)
+{
+    if (serial_detail::tcsetattrCall(fd, TCSANOW, &settings) == 0) {
+        return true;
+    }
+    // A pty has no parity and no character size: the kernel drops PARENB and keeps PARODD, and the
+    // C library then reports the next identical request as invalid although the speed took. The
+    // relay writes to ptys (virtual cables to other programs), so this must not refuse a reopen.
+    return errno == EINVAL && IsPseudoTerminal(fd);
+}
+
 } // namespace
 
 CSerialPort::~CSerialPort()
@@ -186,7 +206,7 @@ bool CSerialPort::Open(int port, std::uint32_t baud, std::uint8_t byteSize, std:
 
     // 7. Change the three line settings and write them back.
     ok = ok && ApplyLineSettings(settings, baud, byteSize, parity);
-    ok = ok && serial_detail::tcsetattrCall(m_hPort, TCSANOW, &settings) == 0;
+    ok = ok && ApplySettings(m_hPort, settings);
 
     // 8-10. The kernel's queues need no sizing; on failure release the device and its lock.
     if (!ok) {

@@ -184,6 +184,18 @@ TEST_F(SerialPortTest, OpenLinkIsExclusiveAndKeepsItsFirstSettings)
     EXPECT_EQ(m_pty.readAll(), "ok");
 }
 
+TEST_F(SerialPortTest, PtyReopensWithParity)
+{
+    // A pty drops parity; the C library then calls the same request again invalid. The relay's
+    // Configure-Cancel cycle reopens with the same settings, so this must keep working.
+    for (const std::uint8_t parity : {1, 2, 1}) {
+        ASSERT_TRUE(m_link.Open(kPort, 9600, 7, parity)) << "parity " << int(parity);
+        EXPECT_EQ(m_link.WriteBytes("ok", 2), 2);
+        EXPECT_EQ(m_pty.readAll(), "ok");
+        EXPECT_TRUE(m_link.Close());
+    }
+}
+
 TEST_F(SerialPortTest, FailedOpensHoldNothingAndWriteNothing)
 {
     const std::filesystem::path ports = ComPortLinkDirectory();
