@@ -12,6 +12,7 @@ struct CallCase
     const char* name;
     std::string text;
     int bit;
+    friend void PrintTo(const CallCase& row, std::ostream* out) { *out << row.name; }
 };
 
 class ContinentOfCallTest : public testing::TestWithParam<CallCase>
@@ -33,6 +34,7 @@ INSTANTIATE_TEST_SUITE_P(
         CallCase {"ColonKeepsWholeCallPartial", "XB1TEST:", kContinentSA},
         CallCase {"WholeCall", "XB1TEST", kContinentSA},
         CallCase {"ShorterPrefixPartChosen", "XB1/XA5TEST:", kContinentSA},
+        CallCase {"FirstOfShortestParts", "XB/XA/XA5TEST:", kContinentSA},
         CallCase {"QPartNeverChosen", "XA5TEST/QRP:", kContinentEU},
         CallCase {"DesignatorP", "XA5TEST/P", kContinentEU},
         CallCase {"ColonSpoilsDesignatorP", "XA5TEST/P:", 0},

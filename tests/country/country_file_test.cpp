@@ -28,6 +28,7 @@ struct LookupCase
     std::string call;
     int result;
     std::string record; // the record text expected; empty when it must stay untouched
+    friend void PrintTo(const LookupCase& row, std::ostream* out) { *out << row.name; }
 };
 
 class FindCountryTest : public testing::TestWithParam<LookupCase>
@@ -205,6 +206,7 @@ struct FieldCase
     const char* code; // written first when set
     std::string after;
     std::string read;
+    friend void PrintTo(const FieldCase& row, std::ostream* out) { *out << row.name; }
 };
 
 class ContinentFieldTest : public testing::TestWithParam<FieldCase>

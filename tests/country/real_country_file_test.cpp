@@ -9,6 +9,7 @@ struct RealCase
     const char* name;
     const char* text; // as the relay passes a spotter: with ":" unless the row says otherwise
     int bit;
+    friend void PrintTo(const RealCase& row, std::ostream* out) { *out << row.name; }
 };
 
 class RealCountryFileTest : public testing::TestWithParam<RealCase>
@@ -66,7 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
         RealCase {"Australia", "VK2ABC:", kContinentOC}, // VK
         RealCase {"NewZealand", "ZL1ABC:", kContinentOC}, // ZL
         RealCase {"Hawaii", "KH6ABC:", kContinentOC}, // KH6 (Hawaii) beats K (United States)
-        RealCase {"EqualPartsFirstBetter", "KH6/DL:", kContinentOC}, // parts of 3: KH6 (3) against DL (2)
+        RealCase {"EqualPartsFirstBetter",
+                  "KH6/DL:", kContinentOC}, // parts of 3: KH6 is itself an alias (99) against DL (2)
         RealCase {"EqualPartsTie", "OH2/VK2", kContinentOC}), // parts of 3, 2 against 2: the second wins
     country_test::RowName());
 
