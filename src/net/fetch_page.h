@@ -13,11 +13,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+/// Bounds of one fetch. Tests shorten them; the program keeps the defaults.
 struct FetchLimits
 {
-    std::chrono::milliseconds connectTimeout{60000};
-    /// The transfer is abandoned when no byte arrives for this long.
-    std::chrono::milliseconds stallTimeout{30000};
+    /// Resolving and connecting (TLS included); zero leaves libcurl's own limit.
+    std::chrono::milliseconds connectTimeout {60000};
+    /// Once connected, the transfer is abandoned when no byte arrives for this long; zero: never.
+    std::chrono::milliseconds stallTimeout {30000};
+    /// The largest body read; a longer one is abandoned with an error text.
     std::size_t maxBodyBytes = 16u * 1024u * 1024u;
 };
 
