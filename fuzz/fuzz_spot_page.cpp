@@ -105,8 +105,11 @@ public:
         std::size_t at = std::string::npos;
         const bool arrived = m_changed.wait_for(lock, std::chrono::seconds(20), [&] {
             at = m_buffer.find(marker);
-            return at != std::string::npos;
+            return at != std::string::npos || m_buffer.find("#\r\n") != std::string::npos;
         });
+        if (at == std::string::npos && arrived) {
+            fuzzing::Fail("the serial line turns LF into CR LF: output post-processing is still on");
+        }
         if (!arrived) {
             fuzzing::Fail("the serial side went quiet; received so far: '" + fuzzing::Escaped(m_buffer)
                           + "'");
