@@ -4,12 +4,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
 #include <pty.h>
-#include <stdexcept>
 #include <system_error>
 #include <unistd.h>
 
@@ -17,15 +15,12 @@ namespace testing_support {
 
 PtyPair::PtyPair()
 {
-    char name[PATH_MAX] = {};
-    // The terminal keeps the kernel's default settings (OPOST/ONLCR on): the program under test
-    // must switch off what it does not want, and a test can see whether it did.
-    if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
+    // Kernel defaults stay (OPOST/ONLCR on), so a test sees whether the program switched them off.
+    if (openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0) {
         throw std::system_error(errno, std::generic_category(), "openpty");
     }
-    m_slavePath = name;
-    const int flags = fcntl(m_master, F_GETFL);
-    fcntl(m_master, F_SETFL, flags | O_NONBLOCK);
+    m_slavePath = ttyname(m_slave);
+    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
     fcntl(m_master, F_SETFD, FD_CLOEXEC);
     fcntl(m_slave, F_SETFD, FD_CLOEXEC);
 }
@@ -33,58 +28,33 @@ PtyPair::PtyPair()
 PtyPair::~PtyPair()
 {
     closeMaster();
-    if (m_slave >= 0) {
-        close(m_slave);
-    }
+    close(m_slave);
 }
 
 std::string PtyPair::read(std::size_t expected, std::chrono::milliseconds timeout)
 {
-    std::string received;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (m_master >= 0 && received.size() < expected) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            break;
-        }
-        pollfd pfd {m_master, POLLIN, 0};
-        const int ready = poll(&pfd, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0 || (pfd.revents & POLLIN) == 0) {
-            if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-                break;
-            }
-            continue;
-        }
-        char buffer[4096];
-        const std::size_t want = std::min(sizeof buffer, expected - received.size());
-        const ssize_t n = ::read(m_master, buffer, want);
-        if (n > 0) {
-            received.append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-            break;
-        }
-    }
-    return received;
+    return pump(expected, timeout, std::chrono::steady_clock::now() + timeout);
 }
 
 std::string PtyPair::readAll(std::chrono::milliseconds quiet)
 {
+    return pump(SIZE_MAX, quiet, std::chrono::steady_clock::time_point::max());
+}
+
+std::string PtyPair::pump(std::size_t expected, std::chrono::milliseconds quiet,
+                          std::chrono::steady_clock::time_point deadline)
+{
     std::string received;
-    while (m_master >= 0) {
+    char buffer[4096];
+    while (m_master >= 0 && received.size() < expected) {
+        const auto left
+            = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd pfd {m_master, POLLIN, 0};
-        const int ready = poll(&pfd, 1, static_cast<int>(quiet.count()));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0 || (pfd.revents & POLLIN) == 0) {
-            break;
-        }
-        char buffer[4096];
-        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        const int ready
+            = left.count() > 0 ? poll(&pfd, 1, static_cast<int>(std::min(quiet, left).count())) : 0;
+        const ssize_t n = ready > 0 && (pfd.revents & POLLIN) != 0
+            ? ::read(m_master, buffer, std::min(sizeof buffer, expected - received.size()))
+            : std::min(ready, 0);
         if (n > 0) {
             received.append(buffer, static_cast<std::size_t>(n));
         } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
@@ -107,8 +77,7 @@ void PtyPair::linkAsComPort(int port) const
     const std::filesystem::path dir = ComPortLinkDirectory();
     std::filesystem::create_directories(dir);
     const auto link = dir / ("COM" + std::to_string(port));
-    std::error_code ec;
-    std::filesystem::remove(link, ec);
+    std::filesystem::remove(link);
     std::filesystem::create_symlink(m_slavePath, link);
 }
 

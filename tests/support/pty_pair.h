@@ -5,9 +5,8 @@
 
 namespace testing_support {
 
-/// A pseudo-terminal pair standing in for a serial cable: the program opens the slave side as
-/// its port, the test reads what arrives on the master side. The test keeps its own slave
-/// descriptor open so that nothing written is lost when the program closes its side.
+/// A pty standing in for a serial cable: the program writes to the slave, the test reads the master.
+/// The test's own slave descriptor stays open so nothing is lost when the program closes its side.
 class PtyPair
 {
 public:
@@ -32,6 +31,10 @@ public:
     void linkAsComPort(int port) const;
 
 private:
+    /// Reads until `expected` bytes, a gap of `quiet`, the deadline, a hang-up or an error.
+    std::string pump(std::size_t expected, std::chrono::milliseconds quiet,
+                     std::chrono::steady_clock::time_point deadline);
+
     int m_master = -1;
     int m_slave = -1;
     std::string m_slavePath;
