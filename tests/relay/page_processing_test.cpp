@@ -1,9 +1,7 @@
 #include "relay_rig.h"
 
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
+#include <fstream>
+#include <optional>
 
 namespace {
 
@@ -12,15 +10,13 @@ using namespace relay_test;
 struct PageCase
 {
     const char* name;
-    std::vector<std::string> pages; ///< fetched one per tick, the pty linked as the port
-    int filter;
-    std::vector<std::string> log; ///< oldest first
-    std::string sent;
+    Lines pages; ///< one per tick
+    Lines log; ///< oldest first
+    std::optional<Lines> sent = {}; ///< every logged line when unset
+    int filter = 0;
 };
 
-class PageProcessing : public ::testing::TestWithParam<PageCase>
-{
-};
+using PageProcessing = ::testing::TestWithParam<PageCase>;
 
 TEST_P(PageProcessing, LogsAndSends)
 {
@@ -28,97 +24,122 @@ TEST_P(PageProcessing, LogsAndSends)
     rig.settings.DxccFilter = GetParam().filter;
     rig.source.bodies = GetParam().pages;
     rig.Start();
-    for (std::size_t tick = 0; tick < GetParam().pages.size(); ++tick) {
-        rig.relay.OnTimer();
-    }
+    rig.Ticks(static_cast<int>(GetParam().pages.size()));
     EXPECT_EQ(rig.Log(), GetParam().log);
-    EXPECT_EQ(rig.Sent(), GetParam().sent);
+    EXPECT_EQ(rig.Sent(), Wire(GetParam().sent.value_or(GetParam().log)));
 }
 
-const std::string kLongSpotterLine = "DL9ABCDEFG 14025.0 N1CALL     CQ UP 2                       1234Z";
-const std::string kLeadingSpaceLine = " 0CALL     14025.0 N1CALL     CQ UP 2                       1234Z";
-// Differs from kLineN0 only before position 8 after the first space, and from position 64 on.
-const std::string kSameCutsLine
-    = "N0CALL Q   14025.0 N1CALL     CQ UP 2                       1234Q and more";
-const std::string kShortLine = "N0CALL     7012.5 N1CALL     TEST";
-const std::string kShortCluster = "DX de N0CALL:     7012.5  N1CALL     T EST Z";
-const std::string kCrLine = "N0CALL     14025.0 N1CALL     CQ\rUP 2                       1234Z";
-const std::string kCrCluster = "DX de N0CALL:     14025.0  N1CALL      CQ\rUP 2                        1234Z";
+const std::string kDxLong = "DX de DL9ABCDEFG:FG 14025.0  N1CALL      CQ UP 2                        1234Z";
+const std::string kDxBlank = "DX de :           14025.0  N1CALL      CQ UP 2                        1234Z";
+const std::string kDxShort = "DX de N0CALL:     7012.5  N1CALL     T EST Z";
+const std::string kDxCr = "DX de N0CALL:     14025.0  N1CALL      CQ\rUP 2                        1234Z";
+// Differs from kN0 only outside the columns that are cut out.
+const std::string kSameCuts = "N0CALL Q   14025.0 N1CALL     CQ UP 2                       1234Q and more";
 
 const PageCase kPageCases[] = {
-    {"WorkedExample", {Page({kLineN0})}, 0, {kClusterN0}, kClusterN0 + "\r\n"},
-    {"ShortLineClippedToItsLength", {Page({kShortLine})}, 0, {kShortCluster}, kShortCluster + "\r\n"},
-    {"LowerCaseMarkers", {"<pre>\n" + kLineN0 + "\n</pre>"}, 0, {kInvalidPage}, ""},
-    {"NoClosingMarker", {"<PRE>\n" + kLineN0 + "\n"}, 0, {kInvalidPage}, ""},
-    {"EmptyBody", {""}, 0, {kInvalidPage}, ""},
-    {"ClosingMarkerFirst", {"</PRE>\n" + kLineN0 + "\n<PRE>\n" + kLineXA + "\n</PRE>"}, 0, {}, ""},
-    {"EmptyBlock", {"<PRE></PRE>"}, 0, {}, ""},
-    {"OnlyTheFirstBlock", {Page({kLineN0}) + Page({kLineXB})}, 0, {kClusterN0}, kClusterN0 + "\r\n"},
-    {"LastLineWithoutLineFeedDropped",
-     {"<PRE>\n" + kLineN0 + "\n" + kLineXB + "</PRE>"},
-     0,
-     {kClusterN0},
-     kClusterN0 + "\r\n"},
-    {"BlockWithoutLeadingLineFeed", {"<PRE>" + kLineN0 + "\n</PRE>"}, 0, {kClusterN0}, kClusterN0 + "\r\n"},
-    {"EmptyLinesAndLinesWithoutSpaceSkipped",
-     {Page({"", "NOSPACEHERE", kLineN0, ""})},
-     0,
-     {kClusterN0},
-     kClusterN0 + "\r\n"},
-    {"LeadingSpaceGivesEmptySpotterThatAlwaysPasses",
-     {Page({kLeadingSpaceLine})},
-     63,
-     {"DX de :           14025.0  N1CALL      CQ UP 2                        1234Z"},
-     "DX de :           14025.0  N1CALL      CQ UP 2                        1234Z\r\n"},
-    {"LongSpotterWrittenWholeFrequencyStillFromEight",
-     {Page({kLongSpotterLine})},
-     0,
-     {"DX de DL9ABCDEFG:FG 14025.0  N1CALL      CQ UP 2                        1234Z"},
-     "DX de DL9ABCDEFG:FG 14025.0  N1CALL      CQ UP 2                        1234Z\r\n"},
-    {"CarriageReturnStaysInsideTheLine", {Page({kCrLine})}, 0, {kCrCluster}, kCrCluster + "\r\n"},
-    {"DuplicateWithinOneBlock",
-     {Page({kLineN0, kLineXB, kLineN0})},
-     0,
-     {kClusterN0, kClusterXB},
-     kClusterN0 + "\r\n" + kClusterXB + "\r\n"},
-    {"DifferencesOutsideTheCutsAreDuplicates",
-     {Page({kLineN0, kSameCutsLine})},
-     0,
-     {kClusterN0},
-     kClusterN0 + "\r\n"},
-    {"DuplicatesAcrossTicks",
-     {Page({kLineN0}), Page({kLineXB, kLineN0})},
-     0,
-     {kClusterN0, kClusterXB},
-     kClusterN0 + "\r\n" + kClusterXB + "\r\n"},
-    {"BlockOrderKept",
-     {Page({kLineXB, kLineN0, kLineXA})},
-     0,
-     {kClusterXB, kClusterN0, kClusterXA},
-     kClusterXB + "\r\n" + kClusterN0 + "\r\n" + kClusterXA + "\r\n"},
-    {"FilterHoldsBackOneContinentButLogsIt",
-     {Page({kLineXA, kLineN0, kLineXB})},
-     kContinentEU,
-     {kClusterXA, kClusterN0, kClusterXB},
-     kClusterN0 + "\r\n" + kClusterXB + "\r\n"},
-    {"HeldBackSpotIsRememberedAndNeverSent",
-     {Page({kLineXB}), Page({kLineXB, kLineN0})},
-     kContinentSA,
-     {kClusterXB, kClusterN0},
-     kClusterN0 + "\r\n"},
-    {"BitsOutsideTheSpotterContinentLetItPass",
-     {Page({kLineXB})},
-     kContinentAll & ~kContinentSA,
-     {kClusterXB},
-     kClusterXB + "\r\n"},
-    {"InvalidPagesAreNeverDuplicates",
-     {"", "", Page({kLineN0})},
-     0,
-     {kInvalidPage, kInvalidPage, kClusterN0},
-     kClusterN0 + "\r\n"},
+    {"WorkedExample", {Page({kN0})}, {kDxN0}},
+    {"ShortLineClippedToItsLength", {Page({"N0CALL     7012.5 N1CALL     TEST"})}, {kDxShort}},
+    {"LowerCaseMarkers", {"<pre>\n" + kN0 + "\n</pre>"}, {kInvalidPage}, Lines {}},
+    {"NoClosingMarker", {"<PRE>\n" + kN0 + "\n"}, {kInvalidPage}, Lines {}},
+    {"EmptyBody", {""}, {kInvalidPage}, Lines {}},
+    {"ClosingMarkerFirst", {"</PRE>\n" + kN0 + "\n<PRE>\n" + kXA + "\n</PRE>"}, {}},
+    {"EmptyBlock", {"<PRE></PRE>"}, {}},
+    {"OnlyTheFirstBlock", {Page({kN0}) + Page({kXB})}, {kDxN0}},
+    {"LastLineWithoutLineFeedDropped", {"<PRE>\n" + kN0 + "\n" + kXB + "</PRE>"}, {kDxN0}},
+    {"BlockWithoutLeadingLineFeed", {"<PRE>" + kN0 + "\n</PRE>"}, {kDxN0}},
+    {"EmptyLinesAndLinesWithoutSpaceSkipped", {Page({"", "NOSPACE", kN0, ""})}, {kDxN0}},
+    {"LeadingSpaceEmptySpotterPasses", {Page({" " + kN0.substr(1)})}, {kDxBlank}, {}, kContinentAll},
+    {"LongSpotterFrequencyStillFromEight", {Page({"DL9ABCDEFG " + kN0.substr(11)})}, {kDxLong}},
+    {"CarriageReturnStaysInTheLine", {Page({kN0.substr(0, 32) + "\r" + kN0.substr(33)})}, {kDxCr}},
+    {"DuplicateWithinOneBlock", {Page({kN0, kXB, kN0})}, {kDxN0, kDxXB}},
+    {"DifferencesOutsideTheCutsAreDuplicates", {Page({kN0, kSameCuts})}, {kDxN0}},
+    {"DuplicatesAcrossTicks", {Page({kN0}), Page({kXB, kN0})}, {kDxN0, kDxXB}},
+    {"BlockOrderKept", {Page({kXB, kN0, kXA})}, {kDxXB, kDxN0, kDxXA}},
+    {"FilterHoldsBackEurope", {Page({kXA, kN0, kXB})}, {kDxXA, kDxN0, kDxXB}, {{kDxN0, kDxXB}}, kContinentEU},
+    {"HeldBackNeverSentLater", {Page({kXB}), Page({kXB, kN0})}, {kDxXB, kDxN0}, {{kDxN0}}, kContinentSA},
+    {"OtherContinentBitsLetItPass", {Page({kXB})}, {kDxXB}, {}, kContinentAll & ~kContinentSA},
+    {"InvalidPagesAreNeverDuplicates", {"", "", Page({kN0})}, {kInvalidPage, kInvalidPage, kDxN0}, {{kDxN0}}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Pages, PageProcessing, ::testing::ValuesIn(kPageCases),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Pages, PageProcessing, ::testing::ValuesIn(kPageCases), kRowName);
+
+TEST(SpotLog, WholeTextOldestFirstWithTheLastCarriageReturnSelected)
+{
+    RelayRig rig;
+    rig.relay.AddLogLine("spot");
+    rig.relay.ProcessSpotPage("no block here");
+    const std::string text = "spot\r\nReceived unvalid page\r\n\r\n";
+    const int end = static_cast<int>(text.size());
+    EXPECT_EQ(std::tie(rig.relay.LogText(), rig.window.logText, rig.window.selStart, rig.window.selEnd),
+              std::tuple(text, text, end - 2, end - 1));
+}
+
+TEST(SpotLog, BlockOfMoreThanNinetyNineSpotsComesBackWhole)
+{
+    RelayRig rig;
+    Lines lines(100, kN0);
+    for (int i = 0; i < 100; ++i) {
+        lines[static_cast<std::size_t>(i)].replace(22, 3, std::to_string(100 + i)); // N1C100 ... N1C199
+    }
+    rig.relay.ProcessSpotPage(Page(lines));
+    rig.relay.ProcessSpotPage(Page(lines));
+    // Logging the forgotten first line pushes out the next one, so every line is new again.
+    EXPECT_EQ(rig.window.showLogCalls, 200);
+    EXPECT_EQ(rig.Log().front().substr(27, 6), "N1C101");
+}
+
+TEST(RelayFaults, SerialDeviceDisappearsAndComesBack)
+{
+    RelayRig rig;
+    rig.source.bodies = {Page({kN0}), Page({kN0, kXB}), Page({kN0, kXB, kXA})};
+    rig.Start();
+    rig.Ticks(1);
+    EXPECT_EQ(rig.Sent(), Wire({kDxN0}));
+    rig.pty->closeMaster();
+    rig.Ticks(1);
+    EXPECT_TRUE(rig.relay.IsRunning());
+
+    // A new device under the same name; Stop and Run take it up and keep the log.
+    rig.pty = std::make_unique<testing_support::PtyPair>();
+    rig.pty->linkAsComPort(7);
+    rig.relay.ToggleRun();
+    rig.Start();
+    rig.Ticks(1);
+    EXPECT_EQ(rig.Sent(), Wire({kDxXA}));
+    EXPECT_EQ(rig.Log(), (Lines {kDxN0, kDxXB, kDxXA}));
+    EXPECT_TRUE(rig.window.messages.empty());
+}
+
+TEST(RelayFaults, WebServerDownForTwoMinutesThenBack)
+{
+    RelayRig rig;
+    rig.source.bodies = {Page({kN0, kXB})};
+    rig.source.bodies.insert(rig.source.bodies.end(), 120, "Failed to connect to 127.0.0.1 port 8080");
+    rig.source.bodies.push_back(Page({kN0, kXB}));
+    rig.Start();
+    // The log holds 99 entries: 98 failures leave the newest spot, the 99th removes it.
+    rig.Ticks(99);
+    EXPECT_EQ(rig.Log().front(), kDxXB);
+    rig.Ticks(22);
+    EXPECT_EQ(rig.Log(), Lines(99, kInvalidPage));
+    rig.Ticks(1);
+    EXPECT_EQ(rig.Sent(), Wire({kDxN0, kDxXB, kDxN0, kDxXB}));
+}
+
+TEST(RelayFaults, CountryFileReplacedWhileRunningCountsFromTheNextSpot)
+{
+    RelayRig rig;
+    const std::string laterXB = "XB1BB      21074.0 JA1XYZ     FT8 -12dB                     1003Z";
+    rig.settings.DxccFilter = kContinentEU;
+    rig.source.bodies = {Page({kXB}), Page({kXB, laterXB})};
+    rig.Start();
+    rig.Ticks(1);
+    std::string moved = kCountryFile; // Southland moves to Europe
+    moved.replace(moved.find("  SA:"), 5, "  EU:");
+    std::ofstream(rig.dir.path() / "cty.dat", std::ios::binary | std::ios::trunc) << moved;
+    rig.Ticks(1);
+    EXPECT_EQ(rig.Log().size(), 2u);
+    EXPECT_EQ(rig.Sent(), Wire({kDxXB}));
+}
 
 } // namespace

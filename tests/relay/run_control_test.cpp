@@ -1,280 +1,154 @@
 #include "relay_rig.h"
+#include "serial/com_ports.h"
 
 #include <climits>
 #include <filesystem>
-#include <string>
 #include <termios.h>
-
-#include <gtest/gtest.h>
 
 namespace {
 
 using namespace relay_test;
 
-struct PortText
-{
-    const char* name;
-    const char* text;
-    int port;
-};
-
-class PortNumber : public ::testing::TestWithParam<PortText>
-{
-};
-
-TEST_P(PortNumber, ReadAfterTheThirdCharacter)
-{
-    EXPECT_EQ(PortNumberOf(GetParam().text), GetParam().port);
-}
-
-const PortText kPortTexts[] = {
-    {"TwoDigits", "COM12", 12},
-    {"None", "None", 0},
-    {"Zero", "COM0", 0},
-    {"NoDigits", "COMX", 0},
-    {"Empty", "", 0},
-    {"LeadingWhiteSpace", "COM \t5", 5},
-    {"PlusSign", "COM+7", 7},
-    {"MinusSign", "COM-1", -1},
-    {"StopsAtNonDigit", "COM3x4", 3},
-    {"SpaceAfterSign", "COM- 1", 0},
-    {"HugeSaturatesInsteadOfWrapping", "COM4294967296", INT_MAX},
-};
-
-INSTANTIATE_TEST_SUITE_P(Ports, PortNumber, ::testing::ValuesIn(kPortTexts),
-                         [](const auto& row) { return std::string(row.param.name); });
-
 struct LinkCase
 {
     const char* name;
+    const char* port;
     std::int32_t speed, bits, parity;
+    int portNumber;
     bool speedKnown;
     std::uint32_t baud;
-    std::uint8_t byteSize, parityCode;
+    int byteSize, parityCode;
 };
 
-class LinkValues : public ::testing::TestWithParam<LinkCase>
-{
-};
+using LinkValues = ::testing::TestWithParam<LinkCase>;
 
 TEST_P(LinkValues, DerivedFromTheSettings)
 {
-    RelaySettings settings;
-    settings.Speed = GetParam().speed;
-    settings.Bits = GetParam().bits;
-    settings.Parity = GetParam().parity;
-    const LinkParameters link = DeriveLinkParameters(settings);
-    EXPECT_EQ(link.speedKnown, GetParam().speedKnown);
-    if (link.speedKnown) {
-        EXPECT_EQ(link.baud, GetParam().baud);
-    }
-    EXPECT_EQ(link.byteSize, GetParam().byteSize);
-    EXPECT_EQ(link.parity, GetParam().parityCode);
+    const LinkCase& row = GetParam();
+    const LinkParameters link = DeriveLinkParameters({"", row.port, row.speed, row.bits, row.parity, 0});
+    EXPECT_EQ(std::tuple(link.port, link.speedKnown, link.baud, int {link.byteSize}, int {link.parity}),
+              std::tuple(row.portNumber, row.speedKnown, row.baud, row.byteSize, row.parityCode));
 }
 
 const LinkCase kLinkCases[] = {
-    {"Speed0Is1200", 0, 1, 0, true, 1200, 8, 0},          {"Speed4Is19200", 4, 1, 0, true, 19200, 8, 0},
-    {"SpeedMinus1HasNoRate", -1, 1, 0, false, 0, 8, 0},   {"Speed5HasNoRate", 5, 1, 0, false, 0, 8, 0},
-    {"Bits0IsSeven", 3, 0, 0, true, 9600, 7, 0},          {"Bits2IsEight", 3, 2, 0, true, 9600, 8, 0},
-    {"ParityLowByteOnly", 3, 1, 0x102, true, 9600, 8, 2},
+    {"PortTwoDigits", "COM12", 3, 1, 0, 12, true, 9600, 8, 0},
+    {"PortNone", "None", 3, 1, 0, 0, true, 9600, 8, 0},
+    {"PortZero", "COM0", 3, 1, 0, 0, true, 9600, 8, 0},
+    {"PortNoDigits", "COMX", 3, 1, 0, 0, true, 9600, 8, 0},
+    {"PortEmpty", "", 3, 1, 0, 0, true, 9600, 8, 0},
+    {"PortDigitsInTheFirstThree", " 12", 3, 1, 0, 0, true, 9600, 8, 0},
+    {"PortLeadingWhiteSpace", "COM \t5", 3, 1, 0, 5, true, 9600, 8, 0},
+    {"PortPlusSign", "COM+7", 3, 1, 0, 7, true, 9600, 8, 0},
+    {"PortMinusSign", "COM-1", 3, 1, 0, -1, true, 9600, 8, 0},
+    {"PortStopsAtNonDigit", "COM3x4", 3, 1, 0, 3, true, 9600, 8, 0},
+    {"PortSpaceAfterSign", "COM- 1", 3, 1, 0, 0, true, 9600, 8, 0},
+    {"PortHugeSaturates", "COM4294967296", 3, 1, 0, INT_MAX, true, 9600, 8, 0},
+    {"Speed0Is1200", "None", 0, 1, 0, 0, true, 1200, 8, 0},
+    {"Speed4Is19200", "None", 4, 1, 0, 0, true, 19200, 8, 0},
+    {"SpeedMinus1HasNoRate", "None", -1, 1, 0, 0, false, 0, 8, 0},
+    {"Speed5HasNoRate", "None", 5, 1, 0, 0, false, 0, 8, 0},
+    {"Bits0IsSeven", "None", 3, 0, 0, 0, true, 9600, 7, 0},
+    {"Bits2IsEight", "None", 3, 2, 0, 0, true, 9600, 8, 0},
+    {"ParityLowByteOnly", "None", 3, 1, 0x102, 0, true, 9600, 8, 2},
 };
 
-INSTANTIATE_TEST_SUITE_P(Settings, LinkValues, ::testing::ValuesIn(kLinkCases),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Settings, LinkValues, ::testing::ValuesIn(kLinkCases), kRowName);
 
-class RunControl : public ::testing::Test
+/// One press of Run/Stop with these settings, and what follows: state, boxes shown, line speed.
+struct Press
 {
-protected:
-    // A port whose link points at a device that does not exist.
-    void LinkMissingDevice(int port) const
-    {
-        const std::filesystem::path dir = ComPortLinkDirectory();
-        std::filesystem::create_directories(dir);
-        std::filesystem::create_symlink(m_rig.Dir() / "no-such-tty", dir / ("COM" + std::to_string(port)));
-    }
-
-    speed_t LineSpeed() const
-    {
-        termios tio {};
-        EXPECT_EQ(tcgetattr(m_rig.pty->slave(), &tio), 0);
-        return cfgetospeed(&tio);
-    }
-
-    RelayRig m_rig;
-    SpotRelay& m_relay = m_rig.relay;
-    testing_support::FakeWindow& m_window = m_rig.window;
-};
-
-TEST_F(RunControl, StartOpensTheLinkAndArmsTheTimerStopUndoesBoth)
-{
-    m_rig.settings.Speed = 0;
-    m_relay.ToggleRun();
-    EXPECT_TRUE(m_relay.IsRunning());
-    EXPECT_TRUE(m_window.timerArmed);
-    EXPECT_TRUE(m_relay.SerialPort().IsOpen());
-    EXPECT_EQ(m_window.runCaption, "Stop");
-    EXPECT_EQ(LineSpeed(), B1200);
-    EXPECT_TRUE(m_window.messages.empty());
-
-    m_relay.ToggleRun();
-    EXPECT_FALSE(m_relay.IsRunning());
-    EXPECT_FALSE(m_window.timerArmed);
-    EXPECT_FALSE(m_relay.SerialPort().IsOpen());
-    EXPECT_EQ(m_window.runCaption, "Run");
-}
-
-TEST_F(RunControl, PortNoneRunsWithoutALink)
-{
-    m_rig.settings.Port = "None";
-    m_relay.ToggleRun();
-    EXPECT_TRUE(m_relay.IsRunning());
-    EXPECT_FALSE(m_relay.SerialPort().IsOpen());
-    EXPECT_TRUE(m_window.messages.empty());
-    m_rig.source.bodies = {Page({kLineN0})};
-    m_relay.OnTimer();
-    EXPECT_EQ(m_relay.HistoryCount(), 1);
-
-    m_relay.ToggleRun();
-    EXPECT_EQ(m_window.killTimerCalls, 1);
-    EXPECT_EQ(m_window.runCaption, "Run");
-}
-
-struct FailedStart
-{
-    const char* name;
     const char* port;
     std::int32_t speed;
+    bool failTimer;
+    const char* state;
+    speed_t lineSpeed; ///< 0 when no link is open
 };
 
-class StartFailure : public RunControl, public ::testing::WithParamInterface<FailedStart>
+struct StateCase
 {
+    const char* name;
+    std::vector<Press> presses;
 };
 
-TEST_P(StartFailure, ReportsAndStaysStopped)
+using RunControl = ::testing::TestWithParam<StateCase>;
+
+TEST_P(RunControl, FollowsTheStateTable)
 {
-    LinkMissingDevice(9);
-    m_rig.settings.Port = GetParam().port;
-    m_rig.settings.Speed = GetParam().speed;
-    m_relay.ToggleRun();
-    EXPECT_EQ(m_window.messages, std::vector<std::string> {"Error opening serial communication"});
-    EXPECT_FALSE(m_relay.IsRunning());
-    EXPECT_EQ(m_window.setTimerCalls, 0);
-    EXPECT_FALSE(m_relay.SerialPort().IsOpen());
-    EXPECT_EQ(m_window.runCaption, "&Run");
+    RelayRig rig;
+    std::filesystem::create_symlink(rig.dir.path() / "no-such-tty",
+                                    std::filesystem::path(ComPortLinkDirectory()) / "COM9");
+    for (const Press& press : GetParam().presses) {
+        rig.settings.Port = press.port;
+        rig.settings.Speed = press.speed;
+        rig.window.failSetTimer = press.failTimer;
+        rig.window.messages.clear();
+        rig.relay.ToggleRun();
+        const bool open = rig.relay.SerialPort().IsOpen();
+        std::string state = std::string(rig.relay.IsRunning() ? "Running" : "Stopped") + (open ? " link" : "")
+            + (rig.window.timerArmed ? " timer" : "") + " [" + rig.window.runCaption + "]";
+        for (const std::string& message : rig.window.messages) {
+            state += " " + message;
+        }
+        termios tio {};
+        EXPECT_EQ(std::pair(state, open && tcgetattr(rig.pty->slave(), &tio) == 0 ? cfgetospeed(&tio) : 0),
+                  std::pair(std::string(press.state), press.lineSpeed))
+            << press.port << " " << press.speed;
+    }
 }
 
-const FailedStart kFailedStarts[] = {
-    {"DeviceMissing", "COM9", 3},
-    {"NegativePort", "COM-1", 3},
-    {"SpeedBelowTable", "COM7", -1},
-    {"SpeedAboveTable", "COM7", 5},
-    {"SpeedAboveTableWithoutPort", "None", 5},
+const char* const kOpenFailed = "Stopped [&Run] Error opening serial communication";
+
+const StateCase kStateCases[] = {
+    {"RunThenStop",
+     {{"COM7", 0, false, "Running link timer [Stop]", B1200}, {"COM7", 0, false, "Stopped [Run]", 0}}},
+    {"PortNoneRunsWithoutALink",
+     {{"None", 3, false, "Running timer [Stop]", 0}, {"None", 3, false, "Stopped [Run]", 0}}},
+    {"DeviceMissing", {{"COM9", 3, false, kOpenFailed, 0}}},
+    {"NegativePort", {{"COM-1", 3, false, kOpenFailed, 0}}},
+    {"SpeedBelowTable", {{"COM7", -1, false, kOpenFailed, 0}}},
+    {"SpeedAboveTable", {{"COM7", 5, false, kOpenFailed, 0}}},
+    {"SpeedAboveTableWithoutPort", {{"None", 5, false, kOpenFailed, 0}}},
+    {"FailedOpenAfterAStopKeepsCaptionRun",
+     {{"COM7", 3, false, "Running link timer [Stop]", B9600},
+      {"COM7", 3, false, "Stopped [Run]", 0},
+      {"COM-1", 3, false, "Stopped [Run] Error opening serial communication", 0}}},
+    {"TimerFailureHoldsTheLinkWhichRunsWithItsFirstSettings",
+     {{"COM7", 1, true, "Stopped link [&Run] Can't install a system timer", B2400},
+      {"COM7", 4, false, "Running link timer [Stop]", B2400}}},
+    {"TimerFailureWithoutPortLeavesNothingOpen",
+     {{"None", 3, true, "Stopped [&Run] Can't install a system timer", 0}}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Starts, StartFailure, ::testing::ValuesIn(kFailedStarts),
-                         [](const auto& row) { return std::string(row.param.name); });
-
-TEST_F(RunControl, FailedOpenAfterAStopKeepsCaptionRun)
-{
-    m_relay.ToggleRun();
-    m_relay.ToggleRun();
-    m_rig.settings.Port = "COM-1";
-    m_relay.ToggleRun();
-    EXPECT_EQ(m_window.runCaption, "Run");
-    EXPECT_FALSE(m_relay.IsRunning());
-}
-
-TEST_F(RunControl, TimerFailureHoldsTheLinkUntilTheNextStart)
-{
-    m_rig.settings.Speed = 1;
-    m_window.failSetTimer = true;
-    m_relay.ToggleRun();
-    EXPECT_EQ(m_window.messages, std::vector<std::string> {"Can't install a system timer"});
-    EXPECT_FALSE(m_relay.IsRunning());
-    EXPECT_TRUE(m_relay.SerialPort().IsOpen());
-    EXPECT_EQ(m_window.runCaption, "&Run");
-
-    // The held link keeps the settings it was opened with.
-    m_rig.settings.Speed = 4;
-    m_window.failSetTimer = false;
-    m_relay.ToggleRun();
-    EXPECT_TRUE(m_relay.IsRunning());
-    EXPECT_EQ(m_window.runCaption, "Stop");
-    EXPECT_EQ(LineSpeed(), B2400);
-}
-
-TEST_F(RunControl, TimerFailureWithoutPortLeavesNothingOpen)
-{
-    m_rig.settings.Port = "None";
-    m_window.failSetTimer = true;
-    m_relay.ToggleRun();
-    EXPECT_EQ(m_window.messages, std::vector<std::string> {"Can't install a system timer"});
-    EXPECT_FALSE(m_relay.IsRunning());
-    EXPECT_FALSE(m_relay.SerialPort().IsOpen());
-}
-
-TEST_F(RunControl, TickFetchesTheConfiguredUrlAndProcessesThePage)
-{
-    m_rig.settings.URL = "http://127.0.0.1:1/dxs/dx25.html?";
-    m_rig.source.bodies = {Page({kLineN0})};
-    m_rig.Start();
-    m_relay.OnTimer();
-    EXPECT_EQ(m_rig.source.urls, std::vector<std::string> {"http://127.0.0.1:1/dxs/dx25.html?"});
-    EXPECT_EQ(m_rig.Log(), std::vector<std::string> {kClusterN0});
-}
-
-TEST_F(RunControl, TickArrivingInsideATickIsDropped)
-{
-    m_rig.source.bodies = {"", Page({kLineN0})};
-    // The fetch shows a box, whose loop delivers the next timer message.
-    m_rig.source.duringFetch = [](RelayWindow& window) { window.ShowMessage("Unable to locate url"); };
-    int nested = 0;
-    m_window.whileBoxOpen = [&] {
-        ++nested;
-        m_relay.OnTimer();
-    };
-    m_rig.Start();
-    m_relay.OnTimer();
-    EXPECT_EQ(nested, 1);
-    EXPECT_EQ(m_rig.source.urls.size(), 1u);
-    EXPECT_EQ(m_rig.Log(), std::vector<std::string> {kInvalidPage});
-
-    m_window.whileBoxOpen = nullptr;
-    m_relay.OnTimer();
-    EXPECT_EQ(m_rig.source.urls.size(), 2u);
-    EXPECT_EQ(m_relay.HistoryAt(0), kClusterN0);
-}
+INSTANTIATE_TEST_SUITE_P(Presses, RunControl, ::testing::ValuesIn(kStateCases), kRowName);
 
 struct SessionFailure
 {
     const char* name;
-    std::string text;
-    std::string shown;
+    std::string text, shown;
 };
 
-class SessionError : public RunControl, public ::testing::WithParamInterface<SessionFailure>
-{
-};
+using SessionError = ::testing::TestWithParam<SessionFailure>;
 
-TEST_P(SessionError, ShownInAnErrorBoxWithTheCycleStillRunning)
+TEST_P(SessionError, ShownInOneBoxTicksMeanwhileDroppedCycleKeepsRunning)
 {
-    m_rig.source.throwSessionError = true;
-    m_rig.source.sessionErrorText = GetParam().text;
-    // Ticks delivered while the error box is open must not open further boxes.
-    m_window.whileBoxOpen = [&] { m_relay.OnTimer(); };
-    m_rig.Start();
-    m_relay.OnTimer();
-    EXPECT_EQ(m_window.errors, std::vector<std::string> {GetParam().shown});
-    EXPECT_EQ(m_rig.source.urls.size(), 1u);
-    EXPECT_TRUE(m_relay.IsRunning());
-    EXPECT_TRUE(m_window.timerArmed);
-    EXPECT_EQ(m_window.killTimerCalls, 0);
-    EXPECT_EQ(m_window.showLogCalls, 0);
-
-    m_rig.source.throwSessionError = false;
-    m_rig.source.bodies = {Page({kLineN0})};
-    m_relay.OnTimer();
-    EXPECT_EQ(m_rig.Log(), std::vector<std::string> {kClusterN0});
+    RelayRig rig;
+    rig.settings.URL = "http://127.0.0.1:1/dxs/dx25.html?";
+    rig.source.sessionError = GetParam().text;
+    // The open box's message loop delivers further ticks; each would open another box.
+    rig.window.whileBoxOpen = [&] {
+        if (rig.window.errors.size() < 3) {
+            rig.relay.OnTimer();
+        }
+    };
+    rig.Start();
+    rig.Ticks(1);
+    EXPECT_EQ(rig.window.errors, Lines {GetParam().shown});
+    EXPECT_EQ(rig.source.urls, Lines {rig.settings.URL});
+    EXPECT_TRUE(rig.relay.IsRunning() && rig.window.timerArmed);
+    rig.source.sessionError.reset();
+    rig.source.bodies = {Page({kN0})};
+    rig.Ticks(1);
+    EXPECT_EQ(rig.Log(), Lines {kDxN0}); // the failed tick logged nothing
 }
 
 const SessionFailure kSessionFailures[] = {
@@ -283,7 +157,6 @@ const SessionFailure kSessionFailures[] = {
     {"LongTextCutTo511", std::string(600, 'e'), std::string(511, 'e')},
 };
 
-INSTANTIATE_TEST_SUITE_P(Ticks, SessionError, ::testing::ValuesIn(kSessionFailures),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Ticks, SessionError, ::testing::ValuesIn(kSessionFailures), kRowName);
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include "net/fetch_page.h"
 
+#include <algorithm>
+
 namespace testing_support {
 
 void FakeWindow::ShowLog(const std::string& text, int start, int end)
@@ -12,61 +14,26 @@ void FakeWindow::ShowLog(const std::string& text, int start, int end)
     ++showLogCalls;
 }
 
-void FakeWindow::SetRunCaption(const std::string& caption)
+void FakeWindow::OpenBox(std::vector<std::string>& boxes, const std::string& text)
 {
-    runCaption = caption;
-}
-
-void FakeWindow::ShowMessage(const std::string& text)
-{
-    messages.push_back(text);
-    // A real box runs its own message loop until the user answers it.
+    boxes.push_back(text);
     if (whileBoxOpen) {
         whileBoxOpen();
     }
 }
 
-void FakeWindow::ShowError(const std::string& text)
-{
-    errors.push_back(text);
-    if (whileBoxOpen) {
-        whileBoxOpen();
-    }
-}
-
-bool FakeWindow::SetTimer()
-{
-    ++setTimerCalls;
-    if (failSetTimer) {
-        return false;
-    }
-    timerArmed = true;
-    return true;
-}
-
-void FakeWindow::KillTimer()
-{
-    ++killTimerCalls;
-    timerArmed = false;
-}
-
-std::string FakePageSource::FetchPage(const std::string& url, RelayWindow& window)
+std::string FakePageSource::FetchPage(const std::string& url, RelayWindow& /*window*/)
 {
     urls.push_back(url);
-    if (duringFetch) {
-        duringFetch(window);
-    }
-    if (throwSessionError) {
-        throw FetchSessionError(sessionErrorText);
+    if (sessionError) {
+        throw FetchSessionError(*sessionError);
     }
     if (bodies.empty()) {
         return {};
     }
-    const std::size_t index = nextBody < bodies.size() ? nextBody : bodies.size() - 1;
-    if (nextBody < bodies.size()) {
-        ++nextBody;
-    }
-    return bodies[index];
+    const std::string& body = bodies[std::min(nextBody, bodies.size() - 1)];
+    nextBody = std::min(nextBody + 1, bodies.size());
+    return body;
 }
 
 } // namespace testing_support

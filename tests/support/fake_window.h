@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,12 +14,12 @@ namespace testing_support {
 class FakeWindow : public RelayWindow
 {
 public:
-    void ShowLog(const std::string& text, int selStart, int selEnd) override;
-    void SetRunCaption(const std::string& caption) override;
-    void ShowMessage(const std::string& text) override;
-    void ShowError(const std::string& text) override;
-    bool SetTimer() override;
-    void KillTimer() override;
+    void ShowLog(const std::string& text, int start, int end) override;
+    void SetRunCaption(const std::string& caption) override { runCaption = caption; }
+    void ShowMessage(const std::string& text) override { OpenBox(messages, text); }
+    void ShowError(const std::string& text) override { OpenBox(errors, text); }
+    bool SetTimer() override { return timerArmed = !failSetTimer; }
+    void KillTimer() override { timerArmed = false; }
 
     std::string logText;
     int selStart = -1;
@@ -29,10 +30,10 @@ public:
     std::vector<std::string> errors;
     bool timerArmed = false;
     bool failSetTimer = false;
-    int setTimerCalls = 0;
-    int killTimerCalls = 0;
-    /// Runs while a message or error box is "open", e.g. to deliver a nested timer tick.
-    std::function<void()> whileBoxOpen;
+    std::function<void()> whileBoxOpen; ///< runs while a box is open, as its message loop would
+
+private:
+    void OpenBox(std::vector<std::string>& boxes, const std::string& text);
 };
 
 /// A page source that hands out prepared bodies (the last one again when they run out).
@@ -43,12 +44,8 @@ public:
 
     std::vector<std::string> bodies;
     std::vector<std::string> urls; ///< every URL asked for
-    bool throwSessionError = false;
-    /// The text of the FetchSessionError thrown when throwSessionError is set.
-    std::string sessionErrorText = "Cannot create the HTTP session";
-    /// Runs inside every fetch, before it returns or throws (e.g. a box opened by the fetch).
-    std::function<void(RelayWindow&)> duringFetch;
-    std::size_t nextBody = 0; ///< index of the body the next fetch returns
+    std::optional<std::string> sessionError; ///< thrown as a FetchSessionError when set
+    std::size_t nextBody = 0;
 };
 
 } // namespace testing_support
