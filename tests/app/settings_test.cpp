@@ -5,217 +5,125 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <sys/stat.h>
+#include <iterator>
 #include <unistd.h>
 
 #include <QSettings>
-#include <QString>
 #include <gtest/gtest.h>
-
-// Readable failures: the fields instead of the record's bytes.
-void PrintTo(const RelaySettings& s, std::ostream* out)
-{
-    *out << "{URL=" << s.URL << " Port=" << s.Port << " Speed=" << s.Speed << " Bits=" << s.Bits
-         << " Parity=" << s.Parity << " DxccFilter=" << s.DxccFilter << "}";
-}
 
 namespace {
 
-using testing_support::ScopedEnv;
-using testing_support::TempDir;
 namespace fs = std::filesystem;
 
-// Qt reads XDG_CONFIG_HOME once per process; each test points the user scope at its own folder
-// as well, so the tests also pass when run together in one process.
-class ConfigHome
+// DxccFilter holds a bit above the six continents.
+const RelaySettings kChanged {"http://127.0.0.1:8080/dxs/dx25.html?a=1,b=2 c", "COM12", 4, 0, 2, 69};
+const std::string kChangedFile = "[Settings]\nBits=0\nDxccFilter=69\nParity=2\nPort=COM12\nSpeed=4\n"
+                                 "URL=\"http://127.0.0.1:8080/dxs/dx25.html?a=1,b=2 c\"\n";
+
+RelaySettings Loaded()
 {
-public:
-    explicit ConfigHome(const fs::path& path)
-        : m_xdg("XDG_CONFIG_HOME", path.string())
+    RelaySettings settings = kChanged;
+    LoadSettings(settings);
+    return settings;
+}
+
+struct StoreCase
+{
+    const char* name;
+    std::string before; ///< the file's text; none when empty
+    RelaySettings loaded;
+    std::string after = {}; ///< the file once the loaded settings are saved; unchecked when empty
+};
+
+// Without an application object the store is named after the executable.
+class SettingsStore : public ::testing::TestWithParam<StoreCase>
+{
+protected:
+    // Qt reads XDG_CONFIG_HOME only once per process; this points the user scope anew.
+    static void SetHome(const fs::path& path)
     {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                            QString::fromStdString(path.string()));
     }
 
-private:
-    ScopedEnv m_xdg;
+    void SetUp() override { SetHome(m_config.path()); }
+
+    std::string File() const
+    {
+        std::ifstream in(m_file, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+    testing_support::TempDir m_config;
+    const std::string m_name = "tolmar/" + std::string(program_invocation_short_name) + ".conf";
+    const fs::path m_file = m_config.path() / m_name;
 };
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// The tests run without an application object, so the store is named after the executable.
-class SettingsStore : public ::testing::Test
-{
-protected:
-    fs::path SettingsFile() const
-    {
-        return m_config.path() / "tolmar" / (std::string(program_invocation_short_name) + ".conf");
-    }
-
-    void WriteSettingsFile(const std::string& content) const
-    {
-        fs::create_directories(SettingsFile().parent_path());
-        std::ofstream(SettingsFile(), std::ios::binary) << content;
-    }
-
-    static RelaySettings Changed()
-    {
-        RelaySettings settings;
-        settings.URL = "http://127.0.0.1:8080/dxs/dx25.html?a=1,b=2 c";
-        settings.Port = "COM12";
-        settings.Speed = 4;
-        settings.Bits = 0;
-        settings.Parity = 2;
-        settings.DxccFilter = 63;
-        return settings;
-    }
-
-    TempDir m_config;
-    ConfigHome m_home {m_config.path()};
-};
-
-TEST_F(SettingsStore, FirstRunGivesTheDefaults)
-{
-    RelaySettings loaded = Changed();
-    LoadSettings(loaded);
-    EXPECT_EQ(loaded, RelaySettings {});
-    EXPECT_EQ(loaded.URL, "http://www.dxsummit.fi/dxs/dx25.html?");
-    EXPECT_EQ(loaded.Port, "None");
-    EXPECT_EQ(loaded.Parity, 1);
-}
-
-TEST_F(SettingsStore, SavedValuesComeBackInTheirOwnFile)
-{
-    SaveSettings(Changed());
-    const std::string text = ReadFile(SettingsFile());
-    EXPECT_NE(text.find("[Settings]"), std::string::npos) << text;
-    EXPECT_NE(text.find("Port=COM12"), std::string::npos) << text;
-    EXPECT_NE(text.find("DxccFilter=63"), std::string::npos) << text;
-
-    RelaySettings loaded;
-    LoadSettings(loaded);
-    EXPECT_EQ(loaded, Changed());
-}
-
-TEST_F(SettingsStore, BitsAboveTheContinentsSurviveLoadAndSave)
-{
-    WriteSettingsFile("[Settings]\nDxccFilter=69\n");
-    RelaySettings loaded;
-    LoadSettings(loaded);
-    EXPECT_EQ(loaded.DxccFilter, 64 + 5);
-    SaveSettings(loaded);
-    RelaySettings again;
-    LoadSettings(again);
-    EXPECT_EQ(again.DxccFilter, 69);
-    EXPECT_NE(ReadFile(SettingsFile()).find("DxccFilter=69"), std::string::npos);
-}
-
-TEST_F(SettingsStore, UnknownKeysAndGroupsAreLeftAlone)
-{
-    WriteSettingsFile("[Other]\nWindow=1\n\n[Settings]\nSpeed=1\nLastSpot=DX de X\n");
-    RelaySettings loaded;
-    LoadSettings(loaded);
-    EXPECT_EQ(loaded.Speed, 1);
-    SaveSettings(Changed());
-    const std::string text = ReadFile(SettingsFile());
-    EXPECT_NE(text.find("[Other]\nWindow=1"), std::string::npos) << text;
-    EXPECT_NE(text.find("LastSpot=DX de X"), std::string::npos) << text;
-}
 
 TEST_F(SettingsStore, UnwritableConfigDirectoryIsSilent)
 {
     // A folder below a plain file can be created by nobody, root included.
-    const fs::path blocker = m_config.write("blocker", "not a folder");
-    const ConfigHome home(blocker / "config");
+    SetHome(m_config.write("blocker", "not a folder") / "config");
     ::testing::internal::CaptureStderr();
-    SaveSettings(Changed());
-    RelaySettings loaded;
-    LoadSettings(loaded);
-    const std::string messages = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(loaded, RelaySettings {});
-    EXPECT_EQ(messages, "");
+    SaveSettings(kChanged);
+    EXPECT_EQ(Loaded(), RelaySettings {});
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
 TEST_F(SettingsStore, ReadOnlySettingsFileIsReadAndKept)
 {
     const std::string original = "[Settings]\nPort=COM3\nSpeed=2\n";
-    WriteSettingsFile(original);
-    // Readable and unwritable for the user that runs the store; root ignores modes, so the
-    // store runs as "nobody" in a child process then.
+    m_config.write(m_name, original);
+    // Root ignores modes, so the store runs as "nobody" in a child process then.
     fs::permissions(m_config.path(), fs::perms(0755));
-    fs::permissions(SettingsFile().parent_path(), fs::perms(0555));
-    fs::permissions(SettingsFile(), fs::perms(0444));
-
+    fs::permissions(m_file.parent_path(), fs::perms(0555));
+    fs::permissions(m_file, fs::perms(0444));
     EXPECT_EXIT(
         {
             if (geteuid() == 0 && setuid(65534) != 0) {
                 std::_Exit(3);
             }
-            RelaySettings loaded;
-            LoadSettings(loaded);
-            if (loaded.Port != "COM3" || loaded.Speed != 2 || loaded.Bits != 1) {
-                std::_Exit(2);
-            }
-            SaveSettings(Changed());
-            std::_Exit(0);
+            const bool read = Loaded() == (RelaySettings {kDefaultSpotUrl, "COM3", 2});
+            SaveSettings(kChanged);
+            std::_Exit(read ? 0 : 2);
         },
         ::testing::ExitedWithCode(0), "");
-    EXPECT_EQ(ReadFile(SettingsFile()), original);
+    EXPECT_EQ(File(), original);
 }
 
-struct CorruptValue
+TEST_P(SettingsStore, LoadsAndSaves)
 {
-    const char* name;
-    const char* line;
-    RelaySettings expected;
-};
-
-RelaySettings With(void (*change)(RelaySettings&))
-{
-    RelaySettings settings;
-    change(settings);
-    return settings;
+    if (!GetParam().before.empty()) {
+        m_config.write(m_name, GetParam().before);
+    }
+    EXPECT_EQ(Loaded(), GetParam().loaded);
+    if (!GetParam().after.empty()) {
+        SaveSettings(Loaded());
+        EXPECT_EQ(File(), GetParam().after);
+    }
 }
 
-class CorruptValues : public ::testing::TestWithParam<CorruptValue>
-{
-protected:
-    TempDir m_config;
-    ConfigHome m_home {m_config.path()};
+const StoreCase kStoreCases[] = {
+    {"FirstRunDefaults", "", {"http://www.dxsummit.fi/dxs/dx25.html?", "None", 3, 1, 1, 0}},
+    {"RoundTrip", kChangedFile, kChanged, kChangedFile},
+    {"UnknownKeysAndGroupsLeftAlone",
+     "[Other]\nWindow=1\n\n[Settings]\nSpeed=1\nLastSpot=DX de X\n",
+     {kDefaultSpotUrl, "None", 1},
+     "[Other]\nWindow=1\n\n[Settings]\nBits=1\nDxccFilter=0\nLastSpot=DX de X\nParity=1\nPort=None\n"
+     "Speed=1\nURL=http://www.dxsummit.fi/dxs/dx25.html?\n"},
+    {"CorruptLetters", "[Settings]\nSpeed=fast", {}},
+    {"CorruptEmpty", "[Settings]\nBits=", {}},
+    {"CorruptFraction", "[Settings]\nParity=1.5", {}},
+    {"CorruptHexadecimal", "[Settings]\nDxccFilter=0x10", {}},
+    {"CorruptAbove32Bits", "[Settings]\nDxccFilter=4294967296", {}},
+    {"CorruptBelow32Bits", "[Settings]\nSpeed=-2147483649", {}},
+    {"CorruptList", "[Settings]\nSpeed=1,2", {}},
+    {"CorruptUnquotedCommaInUrl", "[Settings]\nURL=http://a/b?x,y", {}},
+    {"NegativeKept", "[Settings]\nSpeed=-1", {kDefaultSpotUrl, "None", -1}},
+    {"Largest32BitKept", "[Settings]\nDxccFilter=2147483647", {kDefaultSpotUrl, "None", 3, 1, 1, 2147483647}},
+    {"EmptyTextKept", "[Settings]\nPort=", {kDefaultSpotUrl, ""}},
 };
 
-TEST_P(CorruptValues, ReadAsTheDefault)
-{
-    const fs::path file = m_config.path() / "tolmar" / (std::string(program_invocation_short_name) + ".conf");
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << "[Settings]\n" << GetParam().line << "\n";
-    RelaySettings loaded;
-    LoadSettings(loaded);
-    EXPECT_EQ(loaded, GetParam().expected);
-}
-
-const CorruptValue kCorruptValues[] = {
-    {"Letters", "Speed=fast", {}},
-    {"Empty", "Bits=", {}},
-    {"Fraction", "Parity=1.5", {}},
-    {"Hexadecimal", "DxccFilter=0x10", {}},
-    {"Above32Bits", "DxccFilter=4294967296", {}},
-    {"Below32Bits", "Speed=-2147483649", {}},
-    {"List", "Speed=1,2", {}},
-    {"UnquotedCommaInUrl", "URL=http://a/b?x,y", {}},
-    {"NegativeKept", "Speed=-1", With([](RelaySettings& s) { s.Speed = -1; })},
-    {"Largest32Bit", "DxccFilter=2147483647", With([](RelaySettings& s) { s.DxccFilter = 2147483647; })},
-    {"EmptyTextKept", "Port=", With([](RelaySettings& s) { s.Port = ""; })},
-};
-
-INSTANTIATE_TEST_SUITE_P(Settings, CorruptValues, ::testing::ValuesIn(kCorruptValues),
+INSTANTIATE_TEST_SUITE_P(Settings, SettingsStore, ::testing::ValuesIn(kStoreCases),
                          [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace
