@@ -1,165 +1,139 @@
-#include "app/settings_store.h"
-#include "support/pty_pair.h"
+#include "support/http_server.h"
 #include "test_env.h"
-#include "ui/config_dlg.h"
-#include "ui/spot_relay_dlg.h"
-
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QtTest>
 
 Q_DECLARE_METATYPE(RelaySettings)
 Q_DECLARE_METATYPE(ComPortList)
 
-namespace {
-
-RelaySettings Make(const std::string& port, int speed, int bits, int parity, int filter,
-                   const std::string& url = "http://127.0.0.1:8000/spots?")
+// What the dialog shows: "checked radios and boxes|port|speed|device of the port".
+static QString Shown(const QWidget& dlg)
 {
-    return RelaySettings {url, port, speed, bits, parity, filter};
-}
-
-// The dialog as the user sees it: "EU SA|COM1|speed bits parity", -1 where nothing is selected.
-QString Shown(CConfigDlg* dlg)
-{
-    QStringList checks;
-    for (const char* id : {"1010", "1011", "1012", "1014", "1015", "1016"}) {
-        if (auto* box = dlg->findChild<QCheckBox*>(id); box->checkState() == Qt::Checked) {
-            checks << box->text();
+    QStringList checked;
+    for (const QAbstractButton* button : dlg.findChildren<QAbstractButton*>()) {
+        if (button->isChecked()) {
+            checked << button->text();
         }
     }
-    const auto checkedIndex = [dlg](const QStringList& ids) {
-        for (int i = 0; i < ids.size(); ++i) {
-            if (dlg->findChild<QRadioButton*>(ids[i])->isChecked()) {
-                return i;
-            }
-        }
-        return -1;
-    };
-    return QString("%1|%2|%3 %4 %5")
-        .arg(checks.join(' '), dlg->findChild<QComboBox*>("1001")->currentText())
-        .arg(dlg->findChild<QComboBox*>("1002")->currentIndex())
-        .arg(checkedIndex({"1003", "1004"}))
-        .arg(checkedIndex({"1005", "1007", "1008"}));
+    return QStringList {checked.join(' '), dlg.findChild<QComboBox*>("1001")->currentText(),
+                        dlg.findChild<QComboBox*>("1002")->currentText(),
+                        dlg.findChild<QLabel*>("portDevice")->toolTip()}
+        .join('|');
 }
 
-} // namespace
-
+/// Configure on the main window: what the dialog shows, what OK, Default and Cancel store, and the
+/// relay stopped while the dialog is open and restarted after it.
 class ConfigTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { m_env.work().write("cty.dat", ""); }
-    void cleanup() { CConfigDlg::SetPortEnumerator({}); }
-    void roundTrip_data();
-    void roundTrip();
-    void portListShowsDevices();
+    void initTestCase()
+    {
+        m_server.serve("/spots", "<PRE>\n</PRE>");
+        m_pty.linkAsComPort(6);
+    }
+
+    void init() { MessageBox::ClearRecorded(); }
+
+    void configure_data()
+    {
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<RelaySettings>("stored");
+        QTest::addColumn<ComPortList>("ports");
+        QTest::addColumn<QString>("steps"); // choices made in the dialog, then the closing button
+        QTest::addColumn<QString>("shown"); // before the closing button
+        QTest::addColumn<RelaySettings>("after");
+        QTest::addColumn<QString>("caption"); // of Run afterwards
+        using S = RelaySettings;
+        const std::string u = m_server.url("/spots");
+        const auto row
+            = [](const char* name, const S& stored, const ComPortList& ports, const char* steps,
+                 const char* shown, const S& after, bool running = false, const char* caption = "&Run") {
+                  QTest::newRow(name) << running << stored << ports << steps << shown << after << caption;
+              };
+        row("filter 5 shows EU and SA, OK stores 5", {u, "None", 3, 1, 1, 5}, {1}, "OK",
+            "8 Odd EU SA|None|9600|Device: none", {u, "None", 3, 1, 1, 5});
+        row("filter 64 shows no box, OK stores 0", {u, "None", 3, 1, 1, 64}, {1}, "OK",
+            "8 Odd|None|9600|Device: none", {u, "None", 3, 1, 1, 0});
+        row("all six continents, the other choices", {u, "COM1", 0, 0, 2, 63}, {1}, "OK",
+            "7 Even EU NA SA AF AS OC|COM1|1200|Device: /dev/ttyS0", {u, "COM1", 0, 0, 2, 63});
+        row("COM2 no longer present selects None, OK stores None", {u, "COM2", 4, 1, 0, 0}, {1}, "OK",
+            "8 None|None|19200|Device: none", {u, "None", 4, 1, 0, 0});
+        row("COM1 with COM10 listed first selects COM10", {u, "COM1", 3, 1, 1, 0}, {10, 1}, "OK",
+            "8 Odd|COM10|9600|Device: /dev/ttyS9", {u, "COM10", 3, 1, 1, 0});
+        row("empty port name: the search starts after None", {u, "", 3, 1, 1, 0}, {1}, "OK",
+            "8 Odd|COM1|9600|Device: /dev/ttyS0", {u, "COM1", 3, 1, 1, 0});
+        row("port search ignores case", {u, "com2", 3, 1, 1, 0}, {1, 2}, "OK",
+            "8 Odd|COM2|9600|Device: /dev/ttyS1", {u, "COM2", 3, 1, 1, 0});
+        row("out-of-range choices select nothing, OK stores -1", {u, "None", 9, 5, -1, 0}, {}, "OK",
+            "|None||Device: none", {u, "None", -1, -1, -1, 0});
+        row("Default then OK stores the Default set", {u, "COM1", 0, 0, 2, 63}, {1, 2}, "Default OK",
+            "8 None|COM2|9600|Device: /dev/ttyS1", {kDefaultSpotUrl, "COM2", 3, 1, 0, 0});
+        row("Default without COM2 keeps the port", {u, "COM1", 0, 0, 2, 1}, {1}, "Default OK",
+            "8 None|COM1|9600|Device: /dev/ttyS0", {kDefaultSpotUrl, "COM1", 3, 1, 0, 0});
+        row("Cancel after Default changes nothing", {u, "COM1", 1, 0, 2, 9}, {1, 2}, "Default Cancel",
+            "8 None|COM2|9600|Device: /dev/ttyS1", {u, "COM1", 1, 0, 2, 9});
+        row("a port linked to a pty shows its device; stopped, OK starts nothing", {u, "COM6", 3, 1, 0, 0},
+            {6, 1}, "OK", "8 None|COM6|9600|Device: PTY", {u, "COM6", 3, 1, 0, 0});
+        row("running, Cancel restarts", {u, "COM6", 3, 1, 0, 0}, {6, 77}, "Cancel",
+            "8 None|COM6|9600|Device: PTY", {u, "COM6", 3, 1, 0, 0}, true, "Stop");
+        row("running, OK restarts with the new speed", {u, "COM6", 3, 1, 0, 0}, {6, 77}, "2400 OK",
+            "8 None|COM6|2400|Device: PTY", {u, "COM6", 1, 1, 0, 0}, true, "Stop");
+        row("running, a port that cannot open: error box, stays stopped", {u, "COM6", 3, 1, 0, 0}, {6, 77},
+            "COM77 OK", "8 None|COM77|9600|Device: /dev/ttyACM12", {u, "COM77", 3, 1, 0, 0}, true, "Run");
+    }
+
+    void configure()
+    {
+        QFETCH(bool, running);
+        QFETCH(RelaySettings, stored);
+        QFETCH(ComPortList, ports);
+        QFETCH(QString, steps);
+        QFETCH(QString, shown);
+        QFETCH(QString, caption);
+        SaveSettings(stored);
+        CConfigDlg::SetPortEnumerator([ports](ComPortList& list) { list = ports; });
+        CSpotRelayDlg main;
+        QVERIFY(ui_test::ShowAndWait(main));
+        if (running) {
+            ui_test::Button(main, "3")->click();
+        }
+
+        QString seen;
+        bool okHasFocus = false;
+        bool stoppedWhileOpen = false;
+        ui_test::WhenModal<CConfigDlg>([&](CConfigDlg* dlg) {
+            okHasFocus = dlg->focusWidget() == ui_test::Button(*dlg, "1");
+            stoppedWhileOpen = !main.Relay().IsRunning() && !main.Relay().SerialPort().IsOpen();
+            for (const QString& step : steps.split(' ')) {
+                seen = Shown(*dlg);
+                if (step.startsWith("COM") || step[0].isDigit()) {
+                    dlg->findChild<QComboBox*>(step.startsWith("COM") ? "1001" : "1002")
+                        ->setCurrentText(step);
+                } else {
+                    ui_test::Button(*dlg, step == "OK" ? "1" : (step == "Cancel" ? "2" : "3"))->click();
+                }
+            }
+        });
+        ui_test::Button(main, "1002")->click();
+
+        QCOMPARE(seen, shown.replace("PTY", QString::fromStdString(m_pty.slavePath())));
+        QVERIFY(okHasFocus);
+        QVERIFY(stoppedWhileOpen);
+        QTEST(main.Settings(), "after");
+        QTEST(ui_test::Button(main, "3")->text(), "caption");
+        QCOMPARE(main.Relay().IsRunning(), caption == "Stop");
+        QCOMPARE(main.Relay().SerialPort().IsOpen(), caption == "Stop");
+        QCOMPARE(MessageBox::Recorded().size(), caption == "Run" ? 1u : 0u); // "Run": the restart failed
+        for (const MessageBox::Shown& box : MessageBox::Recorded()) {
+            QCOMPARE(box.text, QString("Error opening serial communication"));
+        }
+    }
 
 private:
     ui_test::TestEnvironment m_env;
+    testing_support::HttpServer m_server;
+    testing_support::PtyPair m_pty;
 };
-
-void ConfigTest::roundTrip_data()
-{
-    QTest::addColumn<RelaySettings>("stored");
-    QTest::addColumn<ComPortList>("ports");
-    QTest::addColumn<QString>("action");
-    QTest::addColumn<QString>("shown");
-    QTest::addColumn<RelaySettings>("after");
-
-    QTest::newRow("filter 5 shows EU and SA and OK stores 5")
-        << Make("None", 3, 1, 1, 5) << ComPortList {1} << "ok"
-        << "EU SA|None|3 1 1" << Make("None", 3, 1, 1, 5);
-    QTest::newRow("filter 64 shows no box and OK stores 0")
-        << Make("None", 3, 1, 1, 64) << ComPortList {1} << "ok"
-        << "|None|3 1 1" << Make("None", 3, 1, 1, 0);
-    QTest::newRow("all six continents, other choices")
-        << Make("COM1", 0, 0, 2, 63) << ComPortList {1} << "ok"
-        << "EU NA SA AF AS OC|COM1|0 0 2" << Make("COM1", 0, 0, 2, 63);
-    QTest::newRow("port no longer present falls back to None")
-        << Make("COM2", 4, 1, 0, 0) << ComPortList {1} << "ok"
-        << "|None|4 1 0" << Make("None", 4, 1, 0, 0);
-    QTest::newRow("prefix search selects COM10 listed before COM1")
-        << Make("COM1", 3, 1, 1, 0) << ComPortList {10, 1} << "ok"
-        << "|COM10|3 1 1" << Make("COM10", 3, 1, 1, 0);
-    QTest::newRow("port search ignores case") << Make("com2", 3, 1, 1, 0) << ComPortList {1, 2} << "ok"
-                                              << "|COM2|3 1 1" << Make("COM2", 3, 1, 1, 0);
-    QTest::newRow("values out of range select nothing and OK stores -1")
-        << Make("None", 9, 5, -1, 0) << ComPortList {} << "ok"
-        << "|None|-1 -1 -1" << Make("None", -1, -1, -1, 0);
-    QTest::newRow("Default then OK stores the Default set")
-        << Make("COM1", 0, 0, 2, 63) << ComPortList {1, 2} << "default"
-        << "EU NA SA AF AS OC|COM1|0 0 2" << Make("COM2", 3, 1, 0, 0, kDefaultSpotUrl);
-    QTest::newRow("Default without COM2 keeps the port selected")
-        << Make("COM1", 0, 0, 2, 1) << ComPortList {1} << "default"
-        << "EU|COM1|0 0 2" << Make("COM1", 3, 1, 0, 0, kDefaultSpotUrl);
-    QTest::newRow("Cancel after edits changes nothing")
-        << Make("COM1", 1, 0, 2, 9) << ComPortList {1, 2} << "cancel"
-        << "EU AF|COM1|1 0 2" << Make("COM1", 1, 0, 2, 9);
-}
-
-void ConfigTest::roundTrip()
-{
-    QFETCH(RelaySettings, stored);
-    QFETCH(ComPortList, ports);
-    QFETCH(QString, action);
-    SaveSettings(stored);
-    CConfigDlg::SetPortEnumerator([ports](ComPortList& list) { list = ports; });
-    CSpotRelayDlg main;
-    main.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&main));
-
-    QString shown;
-    bool okHasFocus = false;
-    bool opened = false;
-    ui_test::WhenModal<CConfigDlg>(
-        [&](CConfigDlg* dlg) {
-            shown = Shown(dlg);
-            okHasFocus = dlg->focusWidget() == dlg->findChild<QWidget*>("1");
-            if (action != "ok") {
-                dlg->findChild<QPushButton*>("3")->click();
-            }
-            if (action == "cancel") {
-                dlg->findChild<QLineEdit*>("1000")->setText("http://elsewhere/");
-                dlg->findChild<QCheckBox*>("1016")->setChecked(true);
-            }
-            dlg->findChild<QPushButton*>(action == "cancel" ? "2" : "1")->click();
-        },
-        &opened);
-    main.findChild<QPushButton*>("1002")->click();
-
-    QVERIFY(opened);
-    QTEST(shown, "shown");
-    QVERIFY(okHasFocus);
-    QTEST(main.Settings(), "after");
-    QVERIFY(!main.Relay().IsRunning());
-}
-
-void ConfigTest::portListShowsDevices()
-{
-    // A per-user link (here to a pty) shows its target; other ports the fixed table's device.
-    testing_support::PtyPair pty;
-    pty.linkAsComPort(5);
-    CConfigDlg::SetPortEnumerator([](ComPortList& list) { list = {5, 1}; });
-    CConfigDlg dlg;
-    dlg.m_port = "COM5";
-    dlg.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-
-    auto* combo = dlg.findChild<QComboBox*>("1001");
-    auto* device = dlg.findChild<QLabel*>("portDevice");
-    QCOMPARE(combo->currentText(), QString("COM5"));
-    QCOMPARE(device->toolTip(), "Device: " + QString::fromStdString(pty.slavePath()));
-    combo->setCurrentIndex(2);
-    QCOMPARE(device->toolTip(), QString("Device: /dev/ttyS0"));
-    combo->setCurrentIndex(0);
-    QCOMPARE(device->toolTip(), QString("Device: none"));
-}
 
 QTEST_MAIN(ConfigTest)
 #include "config_test.moc"
