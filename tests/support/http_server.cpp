@@ -16,48 +16,24 @@ namespace testing_support {
 
 namespace {
 
-int BindLoopback(int& port)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        throw std::runtime_error("socket failed");
-    }
-    sockaddr_in addr {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    socklen_t len = sizeof addr;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0
-        || getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        close(fd);
-        throw std::runtime_error("bind to 127.0.0.1 failed");
-    }
-    port = ntohs(addr.sin_port);
-    return fd;
-}
-
 bool SendAll(int fd, const std::string& bytes)
 {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
+    for (std::size_t sent = 0; sent < bytes.size();) {
         const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
+        if (n <= 0 && errno != EINTR) {
             return false;
         }
-        sent += static_cast<std::size_t>(n);
+        sent += static_cast<std::size_t>(std::max<ssize_t>(n, 0));
     }
     return true;
 }
+
+} // namespace
 
 std::string LoopbackUrl(int port, const std::string& target)
 {
     return "http://127.0.0.1:" + std::to_string(port) + target;
 }
-
-} // namespace
 
 struct HttpServer::Impl
 {
@@ -90,39 +66,22 @@ HttpServer::~HttpServer()
     m_thread.join();
 }
 
-void HttpServer::serve(const std::string& path, const std::string& body, int status,
-                       const std::string& contentType)
+void HttpServer::serve(const std::string& path, const std::string& body)
 {
-    m_impl->server.Get(path, [body, status, contentType](const httplib::Request&, httplib::Response& res) {
-        res.status = status;
-        res.set_content(body, contentType.c_str());
+    m_impl->server.Get(path, [body](const httplib::Request&, httplib::Response& res) {
+        res.set_content(body, "text/html");
     });
 }
 
-void HttpServer::redirect(const std::string& path, const std::string& location, int status)
+void HttpServer::serveGenerated(const std::string& path, std::size_t size)
 {
-    m_impl->server.Get(path, [location, status](const httplib::Request&, httplib::Response& res) {
-        res.status = status;
-        res.set_header("Location", location);
-        res.set_content("moved\r\n", "text/html");
-    });
-}
-
-void HttpServer::serveGenerated(const std::string& path, std::size_t size, char fill)
-{
-    m_impl->server.Get(path, [size, fill](const httplib::Request&, httplib::Response& res) {
+    m_impl->server.Get(path, [size](const httplib::Request&, httplib::Response& res) {
         res.set_content_provider(size, "text/html",
-                                 [fill](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                                     static_cast<void>(offset);
-                                     const std::string chunk(std::min<std::size_t>(length, 64 * 1024), fill);
+                                 [](std::size_t, std::size_t length, httplib::DataSink& sink) {
+                                     const std::string chunk(std::min<std::size_t>(length, 64 * 1024), 'x');
                                      return sink.write(chunk.data(), chunk.size());
                                  });
     });
-}
-
-std::string HttpServer::url(const std::string& target) const
-{
-    return LoopbackUrl(m_port, target);
 }
 
 std::vector<std::string> HttpServer::requestedPaths() const
@@ -131,39 +90,36 @@ std::vector<std::string> HttpServer::requestedPaths() const
     return m_impl->paths;
 }
 
-int HttpServer::hits(const std::string& path) const
-{
-    const auto paths = requestedPaths();
-    return static_cast<int>(std::count(paths.begin(), paths.end(), path));
-}
-
 RawServer::RawServer(Reply reply)
     : m_reply(std::move(reply))
+    , m_listen(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
 {
-    if (pipe2(m_stopPipe, O_CLOEXEC) != 0) {
-        throw std::runtime_error("RawServer: pipe failed");
-    }
-    m_listen = BindLoopback(m_port);
-    if (listen(m_listen, 16) != 0) {
+    sockaddr_in addr {
+        .sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+    socklen_t len = sizeof addr;
+    if (bind(m_listen, reinterpret_cast<sockaddr*>(&addr), len) != 0
+        || getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || listen(m_listen, 16) != 0
+        || pipe2(m_stopPipe, O_CLOEXEC) != 0) {
         close(m_listen);
-        throw std::runtime_error("RawServer: listen failed");
+        throw std::runtime_error("RawServer: cannot listen on 127.0.0.1");
     }
-    m_thread = std::thread([this] { run(); });
+    m_port = ntohs(addr.sin_port);
+    m_thread = std::thread([this] {
+        while (waitReadable(m_listen, std::chrono::hours(1))) {
+            if (const int fd = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC); fd >= 0) {
+                serveConnection(fd);
+            }
+        }
+    });
 }
 
 RawServer::~RawServer()
 {
-    const char stop = 1;
-    static_cast<void>(write(m_stopPipe[1], &stop, 1));
+    static_cast<void>(write(m_stopPipe[1], "", 1));
     m_thread.join();
-    close(m_listen);
-    close(m_stopPipe[0]);
-    close(m_stopPipe[1]);
-}
-
-std::string RawServer::url(const std::string& target) const
-{
-    return LoopbackUrl(m_port, target);
+    for (const int fd : {m_listen, m_stopPipe[0], m_stopPipe[1]}) {
+        close(fd);
+    }
 }
 
 std::vector<std::string> RawServer::requests() const
@@ -175,69 +131,37 @@ std::vector<std::string> RawServer::requests() const
 bool RawServer::waitReadable(int fd, std::chrono::milliseconds timeout) const
 {
     pollfd fds[2] = {{fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
-    const int n = poll(fds, 2, static_cast<int>(timeout.count()));
-    return n > 0 && (fds[1].revents & POLLIN) == 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
-}
-
-void RawServer::run()
-{
-    for (;;) {
-        if (!waitReadable(m_listen, std::chrono::hours(1))) {
-            return;
-        }
-        const int fd = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0) {
-            serveConnection(fd);
-        }
-        pollfd stop {m_stopPipe[0], POLLIN, 0};
-        if (poll(&stop, 1, 0) > 0) {
-            return;
-        }
-    }
+    return poll(fds, 2, static_cast<int>(timeout.count())) > 0 && (fds[1].revents & POLLIN) == 0
+        && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
 }
 
 void RawServer::serveConnection(int fd)
 {
     std::string received;
     char buffer[4096];
-    while (received.find("\r\n\r\n") == std::string::npos && waitReadable(fd, std::chrono::seconds(1))) {
-        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) {
-            break;
-        }
+    ssize_t n = 0;
+    while (received.find("\r\n\r\n") == std::string::npos && waitReadable(fd, std::chrono::seconds(1))
+           && (n = recv(fd, buffer, sizeof buffer, 0)) > 0) {
         received.append(buffer, static_cast<std::size_t>(n));
     }
     {
         std::lock_guard lock(m_mutex);
         m_requests.push_back(received);
     }
-
-    bool stopped = false;
-    for (std::size_t i = 0; i < m_reply.pieces.size() && !stopped; ++i) {
-        if (i > 0 && m_reply.pause.count() > 0) {
-            pollfd stop {m_stopPipe[0], POLLIN, 0};
-            stopped = poll(&stop, 1, static_cast<int>(m_reply.pause.count())) > 0;
-        }
-        if (!stopped && !SendAll(fd, m_reply.pieces[i])) {
+    for (std::size_t i = 0; i < m_reply.pieces.size(); ++i) {
+        pollfd stop {m_stopPipe[0], POLLIN, 0};
+        if ((i > 0 && poll(&stop, 1, static_cast<int>(m_reply.pause.count())) > 0)
+            || !SendAll(fd, m_reply.pieces[i])) {
             break;
         }
     }
-
-    if (m_reply.end == End::Stall && !stopped) {
-        // Silent until the server stops or the client gives up and closes its side.
+    if (m_reply.end == End::Stall) {
         while (waitReadable(fd, std::chrono::hours(1)) && recv(fd, buffer, sizeof buffer, 0) > 0) { }
     } else if (m_reply.end == End::Reset) {
         const linger abortive {1, 0};
         setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
     }
     close(fd);
-}
-
-int UnusedLoopbackPort()
-{
-    int port = 0;
-    close(BindLoopback(port));
-    return port;
 }
 
 } // namespace testing_support

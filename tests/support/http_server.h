@@ -10,32 +10,23 @@
 
 namespace testing_support {
 
-/// A real HTTP server (cpp-httplib) on an ephemeral port of 127.0.0.1, serving from its own thread
-/// until it is destroyed. Routes are GET only; anything not routed gets 404.
+/// "http://127.0.0.1:<port>" followed by `target`.
+[[nodiscard]] std::string LoopbackUrl(int port, const std::string& target);
+
+/// A real HTTP server (cpp-httplib) on an ephemeral port of 127.0.0.1; anything not routed gets 404.
 class HttpServer
 {
 public:
     HttpServer();
     ~HttpServer();
-    HttpServer(const HttpServer&) = delete;
-    HttpServer& operator=(const HttpServer&) = delete;
 
-    /// Answers GET `path` with `status` and `body`, exactly as given.
-    void serve(const std::string& path, const std::string& body, int status = 200,
-               const std::string& contentType = "text/html");
-    /// Answers GET `path` with `status` and a Location header.
-    void redirect(const std::string& path, const std::string& location, int status = 302);
-    /// Answers GET `path` with a body of `size` bytes of `fill`, produced piece by piece with a
-    /// Content-Length, so that huge bodies cost no memory here.
-    void serveGenerated(const std::string& path, std::size_t size, char fill = 'x');
-
-    [[nodiscard]] int port() const { return m_port; }
-    /// "http://127.0.0.1:<port>" followed by `target`.
-    [[nodiscard]] std::string url(const std::string& target) const;
+    /// Answers GET `path` with status 200 and `body`, exactly as given.
+    void serve(const std::string& path, const std::string& body);
+    /// Answers GET `path` with `size` bytes of 'x', made piece by piece so huge bodies cost no memory.
+    void serveGenerated(const std::string& path, std::size_t size);
+    [[nodiscard]] std::string url(const std::string& target) const { return LoopbackUrl(m_port, target); }
     /// The path (without query) of every request received so far, in order.
     [[nodiscard]] std::vector<std::string> requestedPaths() const;
-    /// How many requests for `path` were received.
-    [[nodiscard]] int hits(const std::string& path) const;
 
 private:
     struct Impl;
@@ -44,18 +35,18 @@ private:
     std::thread m_thread;
 };
 
-/// A bare TCP server on an ephemeral port of 127.0.0.1 for answers no HTTP library would give.
-/// Connections are served one after the other: the request is read up to the blank line that ends
-/// its headers (or until the client sends nothing for a second) and recorded byte for byte, then
-/// the reply's pieces are sent with `pause` between them and the connection ends as `end` says.
+/// A bare TCP server on 127.0.0.1 for answers no HTTP library would give. Connection by connection,
+/// it records the request (up to its blank line, or a second of silence), sends the reply's pieces
+/// with `pause` between them and ends the connection as `end` says (Stall: open and silent until the
+/// client closes or the server is destroyed).
 class RawServer
 {
 public:
     enum class End
     {
-        Close, ///< orderly close (FIN) after the last piece
-        Reset, ///< connection reset (RST) after the last piece
-        Stall, ///< the connection stays open and silent until the server is destroyed
+        Close,
+        Reset,
+        Stall,
     };
 
     struct Reply
@@ -67,31 +58,24 @@ public:
 
     explicit RawServer(Reply reply);
     ~RawServer();
-    RawServer(const RawServer&) = delete;
-    RawServer& operator=(const RawServer&) = delete;
 
     [[nodiscard]] int port() const { return m_port; }
-    /// "http://127.0.0.1:<port>" followed by `target`.
-    [[nodiscard]] std::string url(const std::string& target) const;
+    [[nodiscard]] std::string url(const std::string& target) const { return LoopbackUrl(m_port, target); }
     /// The exact bytes received on each connection so far, in order.
     [[nodiscard]] std::vector<std::string> requests() const;
 
 private:
-    void run();
     void serveConnection(int fd);
-    /// Waits until `fd` is readable or the server stops; false when it stops or `timeout` passes.
+    /// False when the server stops or `timeout` passes before `fd` is readable.
     bool waitReadable(int fd, std::chrono::milliseconds timeout) const;
 
     Reply m_reply;
     int m_listen = -1;
-    int m_stopPipe[2] = {-1, -1};
     int m_port = 0;
+    int m_stopPipe[2] = {-1, -1};
     mutable std::mutex m_mutex;
     std::vector<std::string> m_requests;
     std::thread m_thread;
 };
-
-/// Reserves a loopback port, then frees it: connecting to it is refused.
-[[nodiscard]] int UnusedLoopbackPort();
 
 } // namespace testing_support
