@@ -14,7 +14,13 @@ namespace testing_support {
 class FakeWindow : public RelayWindow
 {
 public:
-    void ShowLog(const std::string& text, int start, int end) override;
+    void ShowLog(const std::string& text, int start, int end) override
+    {
+        logText = text;
+        selStart = start;
+        selEnd = end;
+        ++showLogCalls;
+    }
     void SetRunCaption(const std::string& caption) override { runCaption = caption; }
     void ShowMessage(const std::string& text) override { OpenBox(messages, text); }
     void ShowError(const std::string& text) override { OpenBox(errors, text); }
@@ -33,7 +39,13 @@ public:
     std::function<void()> whileBoxOpen; ///< runs while a box is open, as its message loop would
 
 private:
-    void OpenBox(std::vector<std::string>& boxes, const std::string& text);
+    void OpenBox(std::vector<std::string>& boxes, const std::string& text)
+    {
+        boxes.push_back(text);
+        if (whileBoxOpen) {
+            whileBoxOpen();
+        }
+    }
 };
 
 /// A page source that hands out prepared bodies (the last one again when they run out).
@@ -45,7 +57,9 @@ public:
     std::vector<std::string> bodies;
     std::vector<std::string> urls; ///< every URL asked for
     std::optional<std::string> sessionError; ///< thrown as a FetchSessionError when set
-    std::size_t nextBody = 0;
+
+private:
+    std::size_t m_nextBody = 0;
 };
 
 } // namespace testing_support

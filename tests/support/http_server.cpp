@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -13,22 +12,6 @@
 #include <httplib.h>
 
 namespace testing_support {
-
-namespace {
-
-bool SendAll(int fd, const std::string& bytes)
-{
-    for (std::size_t sent = 0; sent < bytes.size();) {
-        const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0 && errno != EINTR) {
-            return false;
-        }
-        sent += static_cast<std::size_t>(std::max<ssize_t>(n, 0));
-    }
-    return true;
-}
-
-} // namespace
 
 std::string LoopbackUrl(int port, const std::string& target)
 {
@@ -117,9 +100,9 @@ RawServer::~RawServer()
 {
     static_cast<void>(write(m_stopPipe[1], "", 1));
     m_thread.join();
-    for (const int fd : {m_listen, m_stopPipe[0], m_stopPipe[1]}) {
-        close(fd);
-    }
+    close(m_listen);
+    close(m_stopPipe[0]);
+    close(m_stopPipe[1]);
 }
 
 std::vector<std::string> RawServer::requests() const
@@ -150,8 +133,10 @@ void RawServer::serveConnection(int fd)
     }
     for (std::size_t i = 0; i < m_reply.pieces.size(); ++i) {
         pollfd stop {m_stopPipe[0], POLLIN, 0};
+        const std::string& piece = m_reply.pieces[i];
+        // A blocking send queues the whole piece unless the peer has gone.
         if ((i > 0 && poll(&stop, 1, static_cast<int>(m_reply.pause.count())) > 0)
-            || !SendAll(fd, m_reply.pieces[i])) {
+            || send(fd, piece.data(), piece.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(piece.size())) {
             break;
         }
     }

@@ -35,10 +35,7 @@ private:
     std::thread m_thread;
 };
 
-/// A bare TCP server on 127.0.0.1 for answers no HTTP library would give. Connection by connection,
-/// it records the request (up to its blank line, or a second of silence), sends the reply's pieces
-/// with `pause` between them and ends the connection as `end` says (Stall: open and silent until the
-/// client closes or the server is destroyed).
+/// A bare TCP server on 127.0.0.1 that records each request, then sends the reply's pieces `pause` apart.
 class RawServer
 {
 public:
@@ -46,7 +43,7 @@ public:
     {
         Close,
         Reset,
-        Stall,
+        Stall, ///< open and silent until the client closes or the server goes
     };
 
     struct Reply
@@ -60,8 +57,7 @@ public:
     ~RawServer();
 
     [[nodiscard]] int port() const { return m_port; }
-    [[nodiscard]] std::string url(const std::string& target) const { return LoopbackUrl(m_port, target); }
-    /// The exact bytes received on each connection so far, in order.
+    /// The exact bytes of each request so far (to its blank line or a second of silence), in order.
     [[nodiscard]] std::vector<std::string> requests() const;
 
 private:

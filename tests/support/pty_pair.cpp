@@ -10,6 +10,7 @@
 #include <pty.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 
 namespace testing_support {
 
@@ -29,16 +30,6 @@ PtyPair::~PtyPair()
 {
     closeMaster();
     close(m_slave);
-}
-
-std::string PtyPair::read(std::size_t expected, std::chrono::milliseconds timeout)
-{
-    return pump(expected, timeout, std::chrono::steady_clock::now() + timeout);
-}
-
-std::string PtyPair::readAll(std::chrono::milliseconds quiet)
-{
-    return pump(SIZE_MAX, quiet, std::chrono::steady_clock::time_point::max());
 }
 
 std::string PtyPair::pump(std::size_t expected, std::chrono::milliseconds quiet,
@@ -66,10 +57,7 @@ std::string PtyPair::pump(std::size_t expected, std::chrono::milliseconds quiet,
 
 void PtyPair::closeMaster()
 {
-    if (m_master >= 0) {
-        close(m_master);
-        m_master = -1;
-    }
+    close(std::exchange(m_master, -1));
 }
 
 void PtyPair::linkAsComPort(int port) const

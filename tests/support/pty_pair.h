@@ -1,12 +1,12 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 namespace testing_support {
 
-/// A pty standing in for a serial cable: the program writes to the slave, the test reads the master.
-/// The test's own slave descriptor stays open so nothing is lost when the program closes its side.
+/// A pty as serial cable; the test keeps its own slave open so nothing is lost when the program closes.
 class PtyPair
 {
 public:
@@ -20,9 +20,15 @@ public:
     [[nodiscard]] const std::string& slavePath() const { return m_slavePath; }
 
     /// Reads from the master until `expected` bytes have arrived or `timeout` has passed.
-    std::string read(std::size_t expected, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    std::string read(std::size_t expected, std::chrono::milliseconds timeout = std::chrono::seconds(5))
+    {
+        return pump(expected, timeout, std::chrono::steady_clock::now() + timeout);
+    }
     /// Everything that arrives within `quiet` of the previous byte.
-    std::string readAll(std::chrono::milliseconds quiet = std::chrono::milliseconds(200));
+    std::string readAll(std::chrono::milliseconds quiet = std::chrono::milliseconds(200))
+    {
+        return pump(SIZE_MAX, quiet, std::chrono::steady_clock::time_point::max());
+    }
 
     /// Closes the master side: the "cable" is pulled, the program's writes fail from now on.
     void closeMaster();
