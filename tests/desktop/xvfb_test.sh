@@ -78,6 +78,9 @@ track $!
 wait_for 5 grep -q '^[0-9]' "$tmp/display" || fail "Xvfb did not start"
 DISPLAY=:$(head -n1 "$tmp/display")
 export DISPLAY
+# The number is written once the server listens; still, let a client in before Quarnel tries.
+display_answers() { xdotool getdisplaygeometry >/dev/null 2>>"$tmp/xvfb.log"; }
+wait_for 5 display_answers || fail "Xvfb on $DISPLAY accepts no connection"
 
 (
     cd "$tmp/work"
