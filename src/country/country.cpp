@@ -6,6 +6,10 @@
 
 namespace {
 
+constexpr const char* kCountryFileName = "cty.dat";
+/// Column (from 0) and width of the continent field inside a CountryRecord.
+constexpr int kContinentColumn = 36;
+constexpr int kContinentWidth = 5;
 /// Characters taken by one read of the country file, line feed included.
 constexpr int kMaxLineLength = 254;
 /// A line buffer: one read plus the end of the text.
@@ -108,86 +112,10 @@ bool IsDesignator(const char* part)
         || part[0] == 'Q';
 }
 
-} // namespace
+void WriteContinentField(char (&record)[kCountryRecordSize], const char* code, int column, int width);
 
-int FindCountry(const char* call, char (&record)[kCountryRecordSize])
-{
-    // An empty call would count as matched in full without any alias having been met.
-    if (call == nullptr || call[0] == '\0') {
-        return 0;
-    }
-
-    // 1. Open the file anew for every lookup.
-    const FileHandle file(std::fopen("cty.dat", "r"));
-    if (!file) {
-        return 0;
-    }
-
-    // 2. The matched count only grows during the whole lookup.
-    int m = 0;
-    char header[kLineBufferSize];
-    char line[kLineBufferSize];
-    char aliasText[kLineBufferSize];
-    char pattern[kLineBufferSize];
-
-    for (;;) {
-        // 3. Header line of the next country.
-        if (!ReadLine(file.get(), header)) {
-            return m;
-        }
-
-        bool lastAliasLine = false;
-        while (!lastAliasLine) {
-            // 4. Alias line; the file may end inside a country, which ends the lookup as at the end.
-            if (!ReadLine(file.get(), line)) {
-                return m;
-            }
-            BuildAliasText(line, aliasText);
-
-            // 5. Let m climb along the aliases of this line that are prefixes of the call.
-            const char* s = aliasText;
-            while (call[m] != '\0') {
-                // 5.1 A pattern longer than the alias text cannot occur in it.
-                if (m + 2 > kLineBufferSize - 1) {
-                    break;
-                }
-                pattern[0] = ',';
-                std::memcpy(pattern + 1, call, static_cast<std::size_t>(m) + 1);
-                pattern[m + 2] = '\0';
-
-                // 5.2
-                const char* found = std::strstr(s, pattern);
-                if (found == nullptr) {
-                    break;
-                }
-
-                // 5.3
-                const char* difference = nullptr;
-                const char* aliasEnd = VerifyAlias(found + 1, call, difference);
-                if (aliasEnd != nullptr) {
-                    // 5.4 s stays where it is.
-                    ++m;
-                    CopyHeader(header, record);
-                    ApplyAliasOverrides(aliasEnd, record);
-                } else {
-                    // 5.5 On to the start of the next alias.
-                    s = std::strchr(difference, ',');
-                    if (s == nullptr) {
-                        break;
-                    }
-                }
-            }
-
-            // 6.
-            if (call[m] == '\0') {
-                return 99;
-            }
-            const std::size_t wordLength = std::strlen(aliasText);
-            lastAliasLine = aliasText[wordLength - 1] == ';';
-        }
-    }
-}
-
+/// Applies the override groups that follow an alias, starting at `position` inside the
+/// NUL-terminated alias text. Only "{XX}" changes the record's continent field.
 void ApplyAliasOverrides(const char* position, char (&record)[kCountryRecordSize])
 {
     // An override whose closing character is missing ends the overrides with the alias text.
@@ -219,12 +147,13 @@ void ApplyAliasOverrides(const char* position, char (&record)[kCountryRecordSize
     }
 }
 
+/// Writes `code`, ":" and blank fill into the field at `column` of `width` characters.
 void WriteContinentField(char (&record)[kCountryRecordSize], const char* code, int column, int width)
 {
     if (code == nullptr || column < 0 || width < 0 || column >= kCountryRecordSize) {
         return;
     }
-    const int codeLength = static_cast<int>(strnlen(code, kCountryRecordSize));
+    const int codeLength = static_cast<int>(std::strlen(code));
     const int extent = codeLength + 1 > width ? codeLength + 1 : width;
     // A field beyond the end of the record's text does not exist; writing it would move the end.
     if (extent > kCountryRecordSize - column
@@ -238,6 +167,7 @@ void WriteContinentField(char (&record)[kCountryRecordSize], const char* code, i
     }
 }
 
+/// Copies the continent code out of the field at `column` of `width` characters into `out`.
 void ReadContinentField(const char (&record)[kCountryRecordSize], char (&out)[kCountryRecordSize], int column,
                         int width)
 {
@@ -259,14 +189,92 @@ void ReadContinentField(const char (&record)[kCountryRecordSize], char (&out)[kC
     out[length] = '\0';
 }
 
+} // namespace
+
+int FindCountry(const char* call, char (&record)[kCountryRecordSize])
+{
+    // An empty call would count as matched in full without any alias having been met.
+    if (call == nullptr || call[0] == '\0') {
+        return 0;
+    }
+
+    // The file is opened anew for every lookup, so a changed file takes effect at once.
+    const FileHandle file(std::fopen(kCountryFileName, "r"));
+    if (!file) {
+        return 0;
+    }
+
+    // The matched count only grows during the whole lookup; it is not reset between countries.
+    int m = 0;
+    char header[kLineBufferSize];
+    char line[kLineBufferSize];
+    char aliasText[kLineBufferSize];
+    char pattern[kLineBufferSize];
+
+    for (;;) {
+        // Header line of the next country.
+        if (!ReadLine(file.get(), header)) {
+            return m;
+        }
+
+        bool lastAliasLine = false;
+        while (!lastAliasLine) {
+            // Alias line; the file may end inside a country, which ends the lookup as at the end.
+            if (!ReadLine(file.get(), line)) {
+                return m;
+            }
+            BuildAliasText(line, aliasText);
+
+            // Let m climb along the aliases of this line that are prefixes of the call.
+            const char* s = aliasText;
+            while (call[m] != '\0') {
+                // The pattern "," + the first m + 1 characters of the call; one longer than the
+                // alias text cannot occur in it.
+                if (m + 2 > kLineBufferSize - 1) {
+                    break;
+                }
+                pattern[0] = ',';
+                std::memcpy(pattern + 1, call, static_cast<std::size_t>(m) + 1);
+                pattern[m + 2] = '\0';
+
+                const char* found = std::strstr(s, pattern);
+                if (found == nullptr) {
+                    break;
+                }
+
+                const char* difference = nullptr;
+                const char* aliasEnd = VerifyAlias(found + 1, call, difference);
+                if (aliasEnd != nullptr) {
+                    // Verified: the record takes a fresh copy of the header; s stays where it is.
+                    ++m;
+                    CopyHeader(header, record);
+                    ApplyAliasOverrides(aliasEnd, record);
+                } else {
+                    // Not verified: on to the start of the next alias.
+                    s = std::strchr(difference, ',');
+                    if (s == nullptr) {
+                        break;
+                    }
+                }
+            }
+
+            // The whole call matched ends the lookup; a word ending in ";" closes the country.
+            if (call[m] == '\0') {
+                return 99;
+            }
+            const std::size_t wordLength = std::strlen(aliasText);
+            lastAliasLine = aliasText[wordLength - 1] == ';';
+        }
+    }
+}
+
 int ContinentOfCall(const char* text)
 {
-    // 1.
     if (text == nullptr || text[0] == '\0') {
         return 0;
     }
 
-    // 2. Working copy of at most 39 characters, a to z in upper case.
+    // Working copy of at most 39 characters, a to z in upper case.
     char working[kWorkingTextSize] = {};
     for (int i = 0; i < kWorkingTextSize - 1 && text[i] != '\0'; ++i) {
         const char c = text[i];
@@ -276,12 +284,12 @@ int ContinentOfCall(const char* text)
     char recordA[kCountryRecordSize] = {};
     char recordB[kCountryRecordSize] = {};
 
-    // 3. A whole-call match on the whole text decides at once.
+    // A whole-call match on the whole text decides at once.
     if (FindCountry(working, recordA) == 99) {
         return ContinentBitOfRecord(recordA);
     }
 
-    // 4. Cut into parts at "/"; text after a tenth "/" is dropped.
+    // Cut into parts at "/"; text after a tenth "/" is dropped.
     char* parts[kMaxParts] = {working};
     int partCount = 1;
     for (;;) {
@@ -296,7 +304,7 @@ int ContinentOfCall(const char* text)
         parts[partCount++] = slash + 1;
     }
 
-    // 5. The first of the shortest parts that is no designator.
+    // The first of the shortest parts that is no designator.
     std::size_t bestLength = 100;
     const char* chosen = parts[0];
     for (int i = 0; i < partCount; ++i) {
@@ -307,7 +315,7 @@ int ContinentOfCall(const char* text)
         }
     }
 
-    // 6. Two parts of equal length: the one with the better match wins, the second on a tie.
+    // Two parts of equal length: the one with the better match wins, the second on a tie.
     if (partCount == 2 && std::strlen(parts[0]) == std::strlen(parts[1])) {
         const int d = FindCountry(parts[0], recordA);
         const int e = FindCountry(parts[1], recordB);
@@ -320,7 +328,7 @@ int ContinentOfCall(const char* text)
         return ContinentBitOfRecord(recordB);
     }
 
-    // 7.
+    // Otherwise the chosen part decides.
     if (FindCountry(chosen, recordA) == 0) {
         return 0;
     }
@@ -329,16 +337,6 @@ int ContinentOfCall(const char* text)
 
 int ContinentBitOfRecord(const char (&record)[kCountryRecordSize])
 {
-    struct Continent
-    {
-        const char* code;
-        int bit;
-    };
-    static constexpr Continent kContinents[] = {
-        {"EU", kContinentEU}, {"NA", kContinentNA}, {"SA", kContinentSA},
-        {"AF", kContinentAF}, {"AS", kContinentAS}, {"OC", kContinentOC},
-    };
-
     char code[kCountryRecordSize];
     ReadContinentField(record, code, kContinentColumn, kContinentWidth);
     for (const Continent& continent : kContinents) {
@@ -347,4 +345,29 @@ int ContinentBitOfRecord(const char (&record)[kCountryRecordSize])
         }
     }
     return 0;
+}
+
+ContinentChecks ChecksOfMask(std::int32_t mask)
+{
+    ContinentChecks checks {};
+    for (std::size_t i = 0; i < kContinents.size(); ++i) {
+        checks[i] = (mask & kContinents[i].bit) != 0 ? 1 : 0;
+    }
+    return checks;
+}
+
+std::int32_t MaskOfChecks(const ContinentChecks& checks)
+{
+    std::int32_t mask = 0;
+    for (std::size_t i = 0; i < kContinents.size(); ++i) {
+        if (checks[i] != 0) {
+            mask |= kContinents[i].bit;
+        }
+    }
+    return mask;
+}
+
+bool CountryFileReadable()
+{
+    return FileHandle(std::fopen(kCountryFileName, "r")) != nullptr;
 }

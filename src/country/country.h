@@ -1,15 +1,13 @@
 #pragma once
 
-// Continent filter: resolves a spotter's call sign to its continent through the
-// country file "cty.dat" in the current directory. Free functions over fixed-size
-// character buffers; nothing here throws and no state outlives a call.
+#include <array>
+#include <cstdint>
+
+// Continent filter: resolves a spotter's call sign to its continent through the country file
+// "cty.dat" in the current directory. Nothing here throws and no state outlives a call.
 
 /// Size of a CountryRecord buffer: one country header line as read from the file.
 inline constexpr int kCountryRecordSize = 256;
-
-/// Column (from 0) and width of the continent field inside a CountryRecord.
-inline constexpr int kContinentColumn = 36;
-inline constexpr int kContinentWidth = 5;
 
 /// One bit per continent; a set bit in DxccFilter keeps that continent's spotters off the serial line.
 enum ContinentMask : int {
@@ -19,8 +17,31 @@ enum ContinentMask : int {
     kContinentAF = 8,
     kContinentAS = 16,
     kContinentOC = 32,
-    kContinentAll = 63,
 };
+
+struct Continent
+{
+    const char* code;
+    ContinentMask bit;
+};
+
+/// The continent codes in the order they are compared.
+inline constexpr std::array<Continent, 6> kContinents = {{
+    {"EU", kContinentEU},
+    {"NA", kContinentNA},
+    {"SA", kContinentSA},
+    {"AF", kContinentAF},
+    {"AS", kContinentAS},
+    {"OC", kContinentOC},
+}};
+
+/// One check state per continent, in the order of kContinents: 0 clear, 1 checked.
+using ContinentChecks = std::array<std::int32_t, kContinents.size()>;
+
+/// The check states of a mask: 1 where the continent's bit is set. Bits beyond the six are not shown.
+[[nodiscard]] ContinentChecks ChecksOfMask(std::int32_t mask);
+/// The mask of check states: a continent's bit for every state that is not 0.
+[[nodiscard]] std::int32_t MaskOfChecks(const ContinentChecks& checks);
 
 /// Finds the country whose alias list holds the longest prefix of `call` (upper case, at most
 /// 39 characters). Returns 0 (no match or no file; `record` untouched), the matched length, or
@@ -28,19 +49,11 @@ enum ContinentMask : int {
 /// header line with the deciding alias's continent override applied.
 [[nodiscard]] int FindCountry(const char* call, char (&record)[kCountryRecordSize]);
 
-/// Applies the override groups that follow an alias, starting at `position` inside the
-/// NUL-terminated alias text. Only "{XX}" changes the record's continent field.
-void ApplyAliasOverrides(const char* position, char (&record)[kCountryRecordSize]);
-
-/// Writes `code`, ":" and blank fill into the field at `column` of `width` characters.
-void WriteContinentField(char (&record)[kCountryRecordSize], const char* code, int column, int width);
-
-/// Copies the continent code out of the field at `column` of `width` characters into `out`.
-void ReadContinentField(const char (&record)[kCountryRecordSize], char (&out)[kCountryRecordSize], int column,
-                        int width);
-
 /// The ContinentMask bit of a call-sign text (a spotter with its ":" included), 0 when unknown.
 [[nodiscard]] int ContinentOfCall(const char* text);
 
 /// The ContinentMask bit of the record's continent code, 0 when it is none of the six.
 [[nodiscard]] int ContinentBitOfRecord(const char (&record)[kCountryRecordSize]);
+
+/// Whether the country file can be opened for reading; without it every spot passes the filter.
+[[nodiscard]] bool CountryFileReadable();

@@ -1,9 +1,6 @@
-#include "fetch_page.h"
-
-#include "fetch_page_detail.h"
+#include "net/fetch_page.h"
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -25,8 +22,6 @@ constexpr char kNoPageMessage[] = "Unable to locate url";
 /// The piece buffer; a piece holds at most one character less than its size.
 constexpr std::size_t kPieceBufferSize = 1023;
 constexpr std::size_t kMaxPieceLength = kPieceBufferSize - 1;
-
-std::atomic<fetch_detail::CreateHandleFunction> g_createHandle {&curl_easy_init};
 
 void EnsureCurlGlobalInit()
 {
@@ -298,15 +293,6 @@ void ShowMessage(const MessageFunction& showMessage, const char* text)
 
 } // namespace
 
-namespace fetch_detail {
-
-CreateHandleFunction ReplaceCreateHandle(CreateHandleFunction create)
-{
-    return g_createHandle.exchange(create);
-}
-
-} // namespace fetch_detail
-
 std::string FetchPage(const std::string& url, const MessageFunction& showMessage, const FetchLimits& limits)
 {
     EnsureCurlGlobalInit();
@@ -317,7 +303,7 @@ std::string FetchPage(const std::string& url, const MessageFunction& showMessage
     Transfer transfer(limits);
 
     // The session: its failure is not ours to handle, it leaves the fetch.
-    const EasyHandle curl(g_createHandle.load()(), &curl_easy_cleanup);
+    const EasyHandle curl(curl_easy_init(), &curl_easy_cleanup);
     if (!curl) {
         throw FetchSessionError(curl_easy_strerror(CURLE_FAILED_INIT));
     }
@@ -333,6 +319,7 @@ std::string FetchPage(const std::string& url, const MessageFunction& showMessage
     const std::string scheme = parsed->scheme == "https" ? "https" : "http";
     const std::string server = scheme + "://" + parsed->host + ":" + std::to_string(parsed->port);
 
+    // "test/*" is the media range the spot servers have always been sent; it stays as it is.
     for (const char* line : {"Accept: test/*", "User-Agent: Quarnel"}) {
         curl_slist* appended = curl_slist_append(headers.get(), line);
         if (appended == nullptr) {

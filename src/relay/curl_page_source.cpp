@@ -1,4 +1,4 @@
-#include "curl_page_source.h"
+#include "relay/curl_page_source.h"
 
 std::string CurlPageSource::FetchPage(const std::string& url, RelayWindow& window)
 {

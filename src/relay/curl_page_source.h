@@ -1,7 +1,7 @@
 #pragma once
 
 #include "net/fetch_page.h"
-#include "relay_window.h"
+#include "relay/relay_window.h"
 
 /// The real page source: FetchPage over libcurl, its messages shown by the window.
 class CurlPageSource : public PageSource

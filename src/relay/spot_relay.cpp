@@ -1,6 +1,7 @@
-#include "spot_relay.h"
+#include "relay/spot_relay.h"
 
 #include "country/country.h"
+#include "serial/com_ports.h"
 
 #include <algorithm>
 #include <array>
@@ -9,10 +10,10 @@
 
 namespace {
 
+// "unvalid" is the word this entry has always had; loggers and users know it as it is.
 constexpr const char* kInvalidPageEntry = "Received unvalid page\r\n";
 constexpr std::size_t kHistoryLimit = 99;
 constexpr std::size_t kErrorTextLimit = 511;
-constexpr std::array<std::uint32_t, 5> kBaudRates = {1200, 2400, 4800, 9600, 19200};
 
 // A cut clipped to the text: a start past the end gives "", a length past the end is shortened.
 std::string Cut(const std::string& text, std::size_t start, std::size_t length)
@@ -21,11 +22,6 @@ std::string Cut(const std::string& text, std::size_t start, std::size_t length)
         return {};
     }
     return text.substr(start, length);
-}
-
-bool IsCSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 void WriteAll(CSerialPort& serial, const std::string& bytes)
@@ -56,40 +52,6 @@ private:
 };
 
 } // namespace
-
-int PortNumberOf(const std::string& portText)
-{
-    if (portText.size() <= 3) {
-        return 0;
-    }
-    std::size_t i = 3;
-    while (i < portText.size() && IsCSpace(portText[i])) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < portText.size() && (portText[i] == '+' || portText[i] == '-')) {
-        negative = portText[i] == '-';
-        ++i;
-    }
-    // Saturate instead of wrapping: a huge number must not come out as 0 ("no link") or as a
-    // small port that exists.
-    long long value = 0;
-    for (; i < portText.size() && portText[i] >= '0' && portText[i] <= '9'; ++i) {
-        if (value <= INT_MAX) {
-            value = value * 10 + (portText[i] - '0');
-        }
-    }
-    if (negative) {
-        value = -value;
-    }
-    if (value > INT_MAX) {
-        return INT_MAX;
-    }
-    if (value < INT_MIN) {
-        return INT_MIN;
-    }
-    return static_cast<int>(value);
-}
 
 LinkParameters DeriveLinkParameters(const RelaySettings& settings)
 {

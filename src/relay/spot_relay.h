@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/relay_settings.h"
-#include "relay_window.h"
+#include "relay/relay_window.h"
 #include "serial/serial_port.h"
+#include "settings/relay_settings.h"
 
 #include <cstdint>
 #include <string>
@@ -20,10 +20,6 @@ struct LinkParameters
     std::uint8_t byteSize = 8;
     std::uint8_t parity = 0; ///< the low byte of Parity, passed on unchanged
 };
-
-/// The port number of a Port text: the characters after its first three read as a decimal
-/// number (leading white space, an optional sign, digits); 0 when there are no digits.
-[[nodiscard]] int PortNumberOf(const std::string& portText);
 
 [[nodiscard]] LinkParameters DeriveLinkParameters(const RelaySettings& settings);
 

@@ -1,10 +1,10 @@
 #include "serial/serial_port.h"
 
-#include "serial/com_ports_detail.h"
-#include "serial/serial_port_detail.h"
+#include "serial/com_ports.h"
 
 #include <cerrno>
-#include <cstdio>
+#include <optional>
+#include <string>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -13,30 +13,27 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-namespace serial_detail {
-
-TcsetattrFunction tcsetattrCall = ::tcsetattr;
-
 namespace {
 
-OpenError ErrorOfOpen(int error)
+/// How long a byte the device cannot take at once is waited for.
+constexpr int kWriteWaitMs = 1000;
+/// The termios speeds of kBaudRates, in the same order.
+constexpr std::array<speed_t, kBaudRates.size()> kTermiosSpeeds = {B1200, B2400, B4800, B9600, B19200};
+
+std::optional<speed_t> SpeedOf(std::uint32_t baud)
 {
-    switch (error) {
-    case EBUSY:
-    case EWOULDBLOCK:
-    case EACCES:
-    case EPERM:
-        return OpenError::AccessDenied;
-    default:
-        return OpenError::NotFound;
+    for (std::size_t i = 0; i < kBaudRates.size(); ++i) {
+        if (kBaudRates[i] == baud) {
+            return kTermiosSpeeds[i];
+        }
     }
+    return std::nullopt;
 }
 
-} // namespace
-
-int OpenExclusive(const std::string& device, OpenError& error)
+/// Opens `device` read-write, non-blocking, without becoming its controlling terminal and
+/// exclusively (flock and TIOCEXCL). Returns the descriptor, or -1.
+int OpenExclusive(const std::string& device)
 {
-    error = OpenError::NotFound;
     if (device.empty()) {
         return -1;
     }
@@ -44,58 +41,27 @@ int OpenExclusive(const std::string& device, OpenError& error)
     // bounded writes their "pending" answer.
     const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        error = ErrorOfOpen(errno);
         return -1;
     }
     struct stat info = {};
-    if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) {
-        close(fd);
-        return -1;
-    }
     // The lock refuses a second opener even when it runs as root, which TIOCEXCL does not.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        error = ErrorOfOpen(errno);
+    if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);
         return -1;
     }
     ioctl(fd, TIOCEXCL);
-    error = OpenError::None;
     return fd;
 }
 
+/// Releases what OpenExclusive took and closes the descriptor.
 void CloseExclusive(int fd)
 {
-    if (fd < 0) {
-        return;
-    }
     // Exclusive mode belongs to the terminal, not the descriptor: without this the next open of
     // a terminal someone else still holds would be refused.
     ioctl(fd, TIOCNXCL);
     flock(fd, LOCK_UN);
     close(fd);
 }
-
-std::optional<speed_t> SpeedOf(std::uint32_t baud)
-{
-    switch (baud) {
-    case 1200:
-        return B1200;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    default:
-        return std::nullopt;
-    }
-}
-
-} // namespace serial_detail
-
-namespace {
 
 std::optional<tcflag_t> CharacterSizeOf(std::uint8_t byteSize)
 {
@@ -132,26 +98,6 @@ std::optional<tcflag_t> ParityFlagsOf(std::uint8_t parity)
     }
 }
 
-// Speed, data bits and parity; everything else the port had (stop bits, flow control, ...) stays.
-bool ApplyLineSettings(termios& settings, std::uint32_t baud, std::uint8_t byteSize, std::uint8_t parity)
-{
-    const auto speed = serial_detail::SpeedOf(baud);
-    const auto size = CharacterSizeOf(byteSize);
-    const auto parityFlags = ParityFlagsOf(parity);
-    if (!speed || !size || !parityFlags) {
-        return false;
-    }
-    if (cfsetispeed(&settings, *speed) != 0 || cfsetospeed(&settings, *speed) != 0) {
-        return false;
-    }
-    settings.c_cflag = (settings.c_cflag & ~CSIZE) | *size;
-    settings.c_cflag = (settings.c_cflag & ~(PARENB | PARODD | CMSPAR)) | *parityFlags;
-    // A Windows port sends the bytes as given and ignores the carrier line.
-    settings.c_oflag &= ~OPOST;
-    settings.c_cflag |= CLOCAL;
-    return true;
-}
-
 bool IsPseudoTerminal(int fd)
 {
     struct stat info = {};
@@ -162,7 +108,7 @@ bool IsPseudoTerminal(int fd)
 
 bool ApplySettings(int fd, const termios& settings)
 {
-    if (serial_detail::tcsetattrCall(fd, TCSANOW, &settings) == 0) {
+    if (tcsetattr(fd, TCSANOW, &settings) == 0) {
         return true;
     }
     // A pty has no parity and no character size: the kernel drops PARENB and keeps PARODD, and the
@@ -173,6 +119,26 @@ bool ApplySettings(int fd, const termios& settings)
 
 } // namespace
 
+bool MakeLineSettings(termios& settings, std::uint32_t baud, std::uint8_t byteSize, std::uint8_t parity)
+{
+    const auto speed = SpeedOf(baud);
+    const auto size = CharacterSizeOf(byteSize);
+    const auto parityFlags = ParityFlagsOf(parity);
+    if (!speed || !size || !parityFlags) {
+        return false;
+    }
+    termios line = settings;
+    cfsetispeed(&line, *speed);
+    cfsetospeed(&line, *speed);
+    line.c_cflag = (line.c_cflag & ~CSIZE) | *size;
+    line.c_cflag = (line.c_cflag & ~(PARENB | PARODD | CMSPAR)) | *parityFlags;
+    // A Windows port sends the bytes as given and ignores the carrier line.
+    line.c_oflag &= ~OPOST;
+    line.c_cflag |= CLOCAL;
+    settings = line;
+    return true;
+}
+
 CSerialPort::~CSerialPort()
 {
     Close();
@@ -180,37 +146,25 @@ CSerialPort::~CSerialPort()
 
 bool CSerialPort::Open(int port, std::uint32_t baud, std::uint8_t byteSize, std::uint8_t parity)
 {
-    // 1. An open link keeps its first settings.
+    // An open link keeps its first settings.
     if (m_bOpened) {
         return true;
     }
 
-    // 2. The device name, resolved like a DOS device.
-    char name[32];
-    std::snprintf(name, sizeof name, "COM%d", port);
-    const std::string device = serial_detail::ResolveComName(name);
-
-    // 3. Exclusive open; nothing else is held if it fails.
-    serial_detail::OpenError error = serial_detail::OpenError::None;
-    m_hPort = serial_detail::OpenExclusive(device, error);
+    // "COM<port>", resolved like a DOS device; nothing is held if the exclusive open fails.
+    m_hPort = OpenExclusive(ComPortDevice(port));
     if (m_hPort < 0) {
         return false;
     }
 
-    // 4, 5. Time-outs and completion events have no counterpart: a write is bounded by its own
-    // wait in WriteByte.
-
-    // 6. The port's current settings; without them there is nothing sound to change.
+    // Time-outs, completion events and queue sizes have no counterpart here: a write is bounded
+    // by its own wait in WriteByte. Without the port's current settings there is nothing sound
+    // to change, so a failed read fails the open.
     termios settings {};
-    bool ok = tcgetattr(m_hPort, &settings) == 0;
-
-    // 7. Change the three line settings and write them back.
-    ok = ok && ApplyLineSettings(settings, baud, byteSize, parity);
-    ok = ok && ApplySettings(m_hPort, settings);
-
-    // 8-10. The kernel's queues need no sizing; on failure release the device and its lock.
+    const bool ok = tcgetattr(m_hPort, &settings) == 0 && MakeLineSettings(settings, baud, byteSize, parity)
+        && ApplySettings(m_hPort, settings);
     if (!ok) {
-        serial_detail::CloseExclusive(m_hPort);
+        CloseExclusive(m_hPort);
         m_hPort = -1;
         return false;
     }
@@ -223,7 +177,7 @@ bool CSerialPort::Close()
     if (!m_bOpened || m_hPort < 0) {
         return true;
     }
-    serial_detail::CloseExclusive(m_hPort);
+    CloseExclusive(m_hPort);
     m_bOpened = false;
     m_hPort = -1;
     return true;
@@ -247,7 +201,7 @@ bool CSerialPort::WriteByte(std::uint8_t b)
     pollfd pfd {m_hPort, POLLOUT, 0};
     int ready = 0;
     do {
-        ready = poll(&pfd, 1, serial_detail::kWriteWaitMs);
+        ready = poll(&pfd, 1, kWriteWaitMs);
     } while (ready < 0 && errno == EINTR);
     if (ready <= 0 || (pfd.revents & POLLOUT) == 0 || (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
         return true;

@@ -1,6 +1,18 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <termios.h>
+
+/// The rates of the Speed setting's index 0 to 4.
+inline constexpr std::array<std::uint32_t, 5> kBaudRates = {1200, 2400, 4800, 9600, 19200};
+
+/// The line as the link sets it, from the port's current `settings`: speed, data bits and parity
+/// (0 none, 1 odd, 2 even, 3 mark, 4 space) as given, output post-processing off (the bytes go out
+/// as given) and the carrier ignored; everything else stays as the port had it. False, with
+/// `settings` unchanged, for a rate, size or parity the line cannot take.
+[[nodiscard]] bool MakeLineSettings(termios& settings, std::uint32_t baud, std::uint8_t byteSize,
+                                    std::uint8_t parity);
 
 // The serial line that takes the cluster lines. Writes only, one byte per write(),
 // results instead of errors: a write failure is never reported.

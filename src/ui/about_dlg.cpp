@@ -1,7 +1,7 @@
-#include "about_dlg.h"
+#include "ui/about_dlg.h"
 
-#include "app_icon.h"
-#include "dialog_units.h"
+#include "ui/app_icon.h"
+#include "ui/dialog_units.h"
 
 #include <algorithm>
 

@@ -1,9 +1,12 @@
-#include "config_dlg.h"
+#include "ui/config_dlg.h"
 
-#include "app/relay_settings.h"
-#include "dialog_units.h"
+#include "settings/relay_settings.h"
+#include "ui/dialog_units.h"
 
-#include <utility>
+#include "serial/com_ports.h"
+#include "serial/serial_port.h"
+
+#include <array>
 
 #include <QAbstractButton>
 #include <QButtonGroup>
@@ -17,12 +20,6 @@
 #include <QRadioButton>
 
 namespace {
-
-CConfigDlg::PortEnumerator& Enumerator()
-{
-    static CConfigDlg::PortEnumerator enumerator;
-    return enumerator;
-}
 
 QLabel* AddLabel(QWidget* dialog, const char* name, const QString& text, const QRect& units)
 {
@@ -78,10 +75,10 @@ QRadioButton* AddRadio(QWidget* dialog, QButtonGroup* group, int index, const ch
     return radio;
 }
 
-QCheckBox* AddCheck(QWidget* dialog, const char* id, const QString& caption, int left)
+QCheckBox* AddCheck(QWidget* dialog, int id, const char* caption, int left)
 {
-    auto* check = new QCheckBox(caption, dialog);
-    check->setObjectName(QLatin1String(id));
+    auto* check = new QCheckBox(QLatin1String(caption), dialog);
+    check->setObjectName(QString::number(id));
     PlaceControl(check, left, 105, 27, 8);
     return check;
 }
@@ -181,12 +178,11 @@ void CConfigDlg::CreateControls()
     AddRadio(this, m_parityGroup, 2, "1008", QStringLiteral("Even"), {138, 75, 35, 8});
 
     AddGroupBox(this, "filterGroup", QStringLiteral("Filter"), {7, 94, 237, 24});
-    m_euCheck = AddCheck(this, "1010", QStringLiteral("EU"), 15);
-    m_naCheck = AddCheck(this, "1011", QStringLiteral("NA"), 55);
-    m_saCheck = AddCheck(this, "1012", QStringLiteral("SA"), 95);
-    m_afCheck = AddCheck(this, "1014", QStringLiteral("AF"), 135);
-    m_asCheck = AddCheck(this, "1015", QStringLiteral("AS"), 175);
-    m_ocCheck = AddCheck(this, "1016", QStringLiteral("OC"), 215);
+    // One box per continent, left to right in the order of the code table, 40 units apart.
+    constexpr std::array<int, kContinents.size()> kCheckIds = {1010, 1011, 1012, 1014, 1015, 1016};
+    for (std::size_t i = 0; i < kContinents.size(); ++i) {
+        m_continentChecks[i] = AddCheck(this, kCheckIds[i], kContinents[i].code, 15 + 40 * static_cast<int>(i));
+    }
 
     QPushButton* defaults = AddButton(this, "3", QStringLiteral("&Default"), {194, 73, 50, 14});
     connect(defaults, &QPushButton::clicked, this, &CConfigDlg::OnDefault);
@@ -195,11 +191,6 @@ void CConfigDlg::CreateControls()
     // port list, in the free corner of the port group.
     m_portDevice = AddLabel(this, "portDevice", QString(), {11, 76, 120, 8});
     connect(m_portCombo, &QComboBox::currentIndexChanged, this, &CConfigDlg::ShowPortDevice);
-}
-
-void CConfigDlg::SetPortEnumerator(PortEnumerator enumerator)
-{
-    Enumerator() = std::move(enumerator);
 }
 
 void CConfigDlg::setVisible(bool visible)
@@ -217,18 +208,14 @@ void CConfigDlg::OnInitDialog()
     m_portCombo->addItem(QStringLiteral("None"));
     m_portCombo->setItemData(0, QStringLiteral("No serial output"), Qt::ToolTipRole);
     m_portCombo->setCurrentIndex(-1);
-    for (const char* speed : {"1200", "2400", "4800", "9600", "19200"}) {
-        m_speedCombo->addItem(QLatin1String(speed));
+    for (const std::uint32_t baud : kBaudRates) {
+        m_speedCombo->addItem(QString::number(baud));
     }
     m_speedCombo->setCurrentIndex(-1);
     DoDataExchange(false);
 
     ComPortList ports;
-    if (Enumerator()) {
-        Enumerator()(ports);
-    } else {
-        EnumerateComPorts(ports);
-    }
+    EnumerateComPorts(ports);
     for (const unsigned int port : ports) {
         m_portCombo->addItem(QStringLiteral("COM%1").arg(port), port);
         QString device = FromBytes(ComPortDevice(static_cast<int>(port)));
@@ -265,12 +252,9 @@ void CConfigDlg::DoDataExchange(bool save)
         m_speedCombo->setCurrentIndex(m_speed >= 0 && m_speed < m_speedCombo->count() ? m_speed : -1);
         SelectString(m_portCombo, -1, FromBytes(m_port));
     }
-    ExchangeCheck(m_afCheck, m_af, save);
-    ExchangeCheck(m_asCheck, m_as, save);
-    ExchangeCheck(m_euCheck, m_eu, save);
-    ExchangeCheck(m_naCheck, m_na, save);
-    ExchangeCheck(m_ocCheck, m_oc, save);
-    ExchangeCheck(m_saCheck, m_sa, save);
+    for (std::size_t i = 0; i < kContinents.size(); ++i) {
+        ExchangeCheck(m_continentChecks[i], m_continents[i], save);
+    }
 }
 
 void CConfigDlg::accept()
@@ -281,12 +265,14 @@ void CConfigDlg::accept()
 
 void CConfigDlg::OnDefault()
 {
+    // Deliberately not the stored defaults of RelaySettings: this button has always set no
+    // parity and COM2, and users know it that way.
     m_url = kDefaultSpotUrl;
     m_bits = 1;
     m_parity = 0;
     m_speed = 3;
     m_port = "COM2";
-    m_af = m_as = m_eu = m_na = m_oc = m_sa = 0;
+    m_continents = {};
     DoDataExchange(false);
 }
 

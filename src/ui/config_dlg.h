@@ -1,9 +1,8 @@
 #pragma once
 
-#include "serial/com_ports.h"
+#include "country/country.h"
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include <QDialog>
@@ -26,27 +25,17 @@ class CConfigDlg : public QDialog
     Q_OBJECT
 
 public:
-    using PortEnumerator = std::function<void(ComPortList&)>;
-
     explicit CConfigDlg(QWidget* owner = nullptr);
 
     void setVisible(bool visible) override;
     void accept() override;
-
-    /// Tests: replaces EnumerateComPorts so that the port list is known. Empty restores it.
-    static void SetPortEnumerator(PortEnumerator enumerator);
 
     std::string m_url;
     std::int32_t m_bits = -1;
     std::int32_t m_parity = -1;
     std::int32_t m_speed = -1;
     std::string m_port;
-    std::int32_t m_af = 0;
-    std::int32_t m_as = 0;
-    std::int32_t m_eu = 0;
-    std::int32_t m_na = 0;
-    std::int32_t m_oc = 0;
-    std::int32_t m_sa = 0;
+    ContinentChecks m_continents {}; ///< the filter's check boxes, in the order of kContinents
 
 private:
     void CreateControls();
@@ -62,11 +51,6 @@ private:
     QComboBox* m_speedCombo = nullptr;
     QButtonGroup* m_bitsGroup = nullptr;
     QButtonGroup* m_parityGroup = nullptr;
-    QCheckBox* m_euCheck = nullptr;
-    QCheckBox* m_naCheck = nullptr;
-    QCheckBox* m_saCheck = nullptr;
-    QCheckBox* m_afCheck = nullptr;
-    QCheckBox* m_asCheck = nullptr;
-    QCheckBox* m_ocCheck = nullptr;
+    std::array<QCheckBox*, kContinents.size()> m_continentChecks {};
     QLabel* m_portDevice = nullptr;
 };

@@ -1,4 +1,4 @@
-#include "message_box.h"
+#include "ui/message_box.h"
 
 #include <utility>
 
@@ -8,17 +8,10 @@
 
 namespace {
 
-struct TestHook
+std::function<void(const MessageBox::Shown&)>& Handler()
 {
-    bool answerAtOnce = false;
-    std::function<void()> whileOpen;
-    std::vector<MessageBox::Shown> recorded;
-};
-
-TestHook& Hook()
-{
-    static TestHook hook;
-    return hook;
+    static std::function<void(const MessageBox::Shown&)> handler;
+    return handler;
 }
 
 } // namespace
@@ -26,11 +19,8 @@ TestHook& Hook()
 void MessageBox::Show(QWidget* owner, const QString& text, Icon icon)
 {
     const QString caption = QCoreApplication::applicationName();
-    if (TestHook& hook = Hook(); hook.answerAtOnce) {
-        hook.recorded.push_back({text, caption, icon, owner != nullptr && owner->isVisible()});
-        if (hook.whileOpen) {
-            hook.whileOpen();
-        }
+    if (const auto& handler = Handler()) {
+        handler({text, caption, icon, owner != nullptr && owner->isVisible()});
         return;
     }
     QMessageBox box(owner);
@@ -42,22 +32,7 @@ void MessageBox::Show(QWidget* owner, const QString& text, Icon icon)
     box.exec();
 }
 
-void MessageBox::SetAnswerAtOnce(bool on)
+void MessageBox::SetHandler(std::function<void(const Shown&)> handler)
 {
-    Hook().answerAtOnce = on;
-}
-
-void MessageBox::SetWhileOpen(std::function<void()> action)
-{
-    Hook().whileOpen = std::move(action);
-}
-
-const std::vector<MessageBox::Shown>& MessageBox::Recorded()
-{
-    return Hook().recorded;
-}
-
-void MessageBox::ClearRecorded()
-{
-    Hook().recorded.clear();
+    Handler() = std::move(handler);
 }

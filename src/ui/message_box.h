@@ -1,14 +1,12 @@
 #pragma once
 
 #include <functional>
-#include <vector>
 
 #include <QString>
 
 class QWidget;
 
 /// The program's modal boxes: owned by a window, the application name as caption, an OK button.
-/// Tests switch on answering at once: each box is then recorded instead of waiting for a click.
 class MessageBox
 {
 public:
@@ -29,10 +27,7 @@ public:
     /// Shows the box and returns when it is answered.
     static void Show(QWidget* owner, const QString& text, Icon icon = Icon::None);
 
-    /// Tests: when on, boxes are recorded and answered at once without blocking.
-    static void SetAnswerAtOnce(bool on);
-    /// Tests: runs while a recorded box is "open", as the user's reaction time would allow.
-    static void SetWhileOpen(std::function<void()> action);
-    [[nodiscard]] static const std::vector<Shown>& Recorded();
-    static void ClearRecorded();
+    /// The one seam for tests: while a handler is set, each box goes to it instead of the screen
+    /// and counts as answered when the handler returns. An empty handler restores the screen.
+    static void SetHandler(std::function<void(const Shown&)> handler);
 };

@@ -1,4 +1,4 @@
-#include "spot_edit.h"
+#include "ui/spot_edit.h"
 
 #include <algorithm>
 #include <memory>

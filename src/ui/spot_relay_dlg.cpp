@@ -1,16 +1,16 @@
-#include "spot_relay_dlg.h"
+#include "ui/spot_relay_dlg.h"
 
-#include "about_dlg.h"
-#include "app/settings_store.h"
-#include "app_icon.h"
-#include "config_dlg.h"
-#include "dialog_units.h"
-#include "message_box.h"
-#include "spot_edit.h"
+#include "ui/about_dlg.h"
+#include "settings/settings_store.h"
+#include "ui/app_icon.h"
+#include "ui/config_dlg.h"
+#include "ui/dialog_units.h"
+#include "ui/message_box.h"
+#include "ui/spot_edit.h"
 
-#include <cstdio>
+#include "country/country.h"
+
 #include <exception>
-#include <memory>
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -37,11 +37,11 @@ QPushButton* AddButton(QWidget* dialog, const char* id, const QString& caption, 
 
 } // namespace
 
-CSpotRelayDlg::CSpotRelayDlg(QWidget* parent)
+CSpotRelayDlg::CSpotRelayDlg(PageSource& source, QWidget* parent)
     : QDialog(parent,
               Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                   | Qt::WindowCloseButtonHint)
-    , m_relay(*this, m_pageSource, m_settings)
+    , m_relay(*this, source, m_settings)
 {
     setWindowTitle(QStringLiteral("Quarnel"));
     setWindowIcon(QuarnelIcon());
@@ -99,9 +99,7 @@ void CSpotRelayDlg::OnInitDialog()
     m_log->SetExtraMenuAction(m_aboutAction);
     LoadSettings(m_settings);
 
-    const std::unique_ptr<std::FILE, decltype(&std::fclose)> countryFile(std::fopen("cty.dat", "r"),
-                                                                         &std::fclose);
-    if (countryFile == nullptr) {
+    if (!CountryFileReadable()) {
         ShowMessage("Unable to open CTY.DAT\n Filter operation disabled");
     }
 
@@ -120,13 +118,7 @@ void CSpotRelayDlg::OnConfigure()
     dlg.m_bits = m_settings.Bits;
     dlg.m_parity = m_settings.Parity;
     dlg.m_speed = m_settings.Speed;
-    const std::int32_t mask = m_settings.DxccFilter;
-    dlg.m_eu = (mask & 1) != 0 ? 1 : 0;
-    dlg.m_na = (mask & 2) != 0 ? 1 : 0;
-    dlg.m_sa = (mask & 4) != 0 ? 1 : 0;
-    dlg.m_af = (mask & 8) != 0 ? 1 : 0;
-    dlg.m_as = (mask & 16) != 0 ? 1 : 0;
-    dlg.m_oc = (mask & 32) != 0 ? 1 : 0;
+    dlg.m_continents = ChecksOfMask(m_settings.DxccFilter);
 
     const bool wasRunning = m_relay.IsRunning();
     if (wasRunning) {
@@ -138,8 +130,8 @@ void CSpotRelayDlg::OnConfigure()
         m_settings.Speed = dlg.m_speed;
         m_settings.Bits = dlg.m_bits;
         m_settings.Parity = dlg.m_parity;
-        m_settings.DxccFilter = (dlg.m_eu != 0 ? 1 : 0) | (dlg.m_na != 0 ? 2 : 0) | (dlg.m_sa != 0 ? 4 : 0)
-            | (dlg.m_af != 0 ? 8 : 0) | (dlg.m_as != 0 ? 16 : 0) | (dlg.m_oc != 0 ? 32 : 0);
+        // Only the six continent bits survive: the mask is rebuilt from the check boxes.
+        m_settings.DxccFilter = MaskOfChecks(dlg.m_continents);
     }
     if (wasRunning) {
         m_relay.ToggleRun();

@@ -1,9 +1,8 @@
 #pragma once
 
-#include "app/relay_settings.h"
-#include "relay/curl_page_source.h"
 #include "relay/relay_window.h"
 #include "relay/spot_relay.h"
+#include "settings/relay_settings.h"
 
 #include <functional>
 
@@ -22,7 +21,8 @@ class CSpotRelayDlg : public QDialog, public RelayWindow
     Q_OBJECT
 
 public:
-    explicit CSpotRelayDlg(QWidget* parent = nullptr);
+    /// The window takes its pages from `source`, which must outlive it.
+    explicit CSpotRelayDlg(PageSource& source, QWidget* parent = nullptr);
     ~CSpotRelayDlg() override;
 
     void setVisible(bool visible) override;
@@ -51,7 +51,6 @@ private:
     void SaveSettingsOnce();
 
     RelaySettings m_settings;
-    CurlPageSource m_pageSource;
     SpotRelay m_relay;
     QTimer m_timer;
     bool m_initialised = false;

@@ -1,36 +1,20 @@
-#include "settings_store.h"
+#include "settings/settings_store.h"
 
-#include <cerrno>
 #include <limits>
 
-#include <QCoreApplication>
 #include <QSettings>
 #include <QString>
 #include <QVariant>
 
 namespace {
 
-constexpr const char* kOrganization = "tolmar";
-constexpr const char* kSection = "Settings";
-
-// Qt names the application after argv[0] once an application object exists; without one the
-// store still has to land in the same file, so take the same name glibc keeps for us.
-QString ApplicationName()
-{
-    if (QCoreApplication::instance() != nullptr || !QCoreApplication::applicationName().isEmpty()) {
-        return QCoreApplication::applicationName();
-    }
-    return QString::fromLocal8Bit(program_invocation_short_name);
-}
-
 class SettingsSection
 {
 public:
-    SettingsSection()
-        : m_store(QSettings::NativeFormat, QSettings::UserScope, QString::fromLatin1(kOrganization),
-                  ApplicationName())
+    explicit SettingsSection(const std::string& file)
+        : m_store(QString::fromStdString(file), QSettings::IniFormat)
     {
-        m_store.beginGroup(QString::fromLatin1(kSection));
+        m_store.beginGroup(QStringLiteral("Settings"));
     }
 
     ~SettingsSection()
@@ -55,12 +39,8 @@ public:
 
     std::int32_t ReadInt(const char* name, std::int32_t fallback) const
     {
-        const QVariant value = m_store.value(QString::fromLatin1(name));
-        if (!value.isValid() || value.typeId() == QMetaType::QStringList || !value.canConvert<QString>()) {
-            return fallback;
-        }
         bool ok = false;
-        const qlonglong number = value.toString().trimmed().toLongLong(&ok, 10);
+        const qlonglong number = QString::fromStdString(ReadText(name, {})).trimmed().toLongLong(&ok, 10);
         if (!ok || number < std::numeric_limits<std::int32_t>::min()
             || number > std::numeric_limits<std::int32_t>::max()) {
             return fallback;
@@ -84,20 +64,28 @@ private:
 
 } // namespace
 
-void LoadSettings(RelaySettings& settings)
+void LoadSettings(RelaySettings& settings, const std::string& file)
 {
-    const SettingsSection section;
-    settings.URL = section.ReadText("URL", kDefaultSpotUrl);
-    settings.Port = section.ReadText("Port", "None");
-    settings.Bits = section.ReadInt("Bits", 1);
-    settings.Parity = section.ReadInt("Parity", 1);
-    settings.Speed = section.ReadInt("Speed", 3);
-    settings.DxccFilter = section.ReadInt("DxccFilter", 0);
+    const RelaySettings defaults;
+    if (file.empty()) {
+        settings = defaults;
+        return;
+    }
+    const SettingsSection section(file);
+    settings.URL = section.ReadText("URL", defaults.URL);
+    settings.Port = section.ReadText("Port", defaults.Port);
+    settings.Bits = section.ReadInt("Bits", defaults.Bits);
+    settings.Parity = section.ReadInt("Parity", defaults.Parity);
+    settings.Speed = section.ReadInt("Speed", defaults.Speed);
+    settings.DxccFilter = section.ReadInt("DxccFilter", defaults.DxccFilter);
 }
 
-void SaveSettings(const RelaySettings& settings)
+void SaveSettings(const RelaySettings& settings, const std::string& file)
 {
-    SettingsSection section;
+    if (file.empty()) {
+        return;
+    }
+    SettingsSection section(file);
     section.WriteText("Port", settings.Port);
     section.WriteText("URL", settings.URL);
     section.WriteInt("Bits", settings.Bits);

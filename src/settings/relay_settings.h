@@ -6,7 +6,8 @@
 /// The address of the spot page used when none is stored and by the "&Default" button.
 inline constexpr const char* kDefaultSpotUrl = "http://www.dxsummit.fi/dxs/dx25.html?";
 
-/// The six settings of the relay, with the defaults used when nothing is stored.
+/// The six settings of the relay. A default-constructed record holds the values used when
+/// nothing is stored.
 struct RelaySettings
 {
     std::string URL = kDefaultSpotUrl;
