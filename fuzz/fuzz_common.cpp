@@ -4,77 +4,35 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <unistd.h>
 
-namespace fuzzing {
-
-namespace {
-
-std::string g_tempDir;
-
-void RemoveTempDir()
+const std::string& fuzzing::ProcessTempDir()
 {
-    if (g_tempDir.empty()) {
-        return;
-    }
-    std::error_code ec;
-    std::filesystem::current_path("/", ec);
-    std::filesystem::remove_all(g_tempDir, ec);
+    // Memory-backed, as the country file is rewritten for every input.
+    static std::string dir = "/dev/shm/quarnel-fuzz-XXXXXX";
+    static const bool made = mkdtemp(dir.data()) != nullptr && chdir(dir.c_str()) == 0
+        && std::atexit([] { std::filesystem::remove_all(dir); }) == 0;
+    FUZZ_CHECK(made, dir);
+    return dir;
 }
 
-} // namespace
-
-const std::string& ProcessTempDir()
+void fuzzing::WriteFileHere(const char* name, std::string_view content)
 {
-    if (g_tempDir.empty()) {
-        // Memory-backed when possible: the country file is rewritten for every input, and a disk
-        // file system flushes a file that is truncated and written again.
-        const std::filesystem::path base
-            = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::filesystem::temp_directory_path();
-        std::string pattern = (base / "quarnel-fuzz-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            Fail("mkdtemp failed");
-        }
-        g_tempDir = pattern;
-        std::filesystem::current_path(g_tempDir);
-        std::atexit(RemoveTempDir);
-    }
-    return g_tempDir;
+    FUZZ_CHECK(std::ofstream(name, std::ios::binary).write(content.data(), std::ssize(content)), name);
 }
 
-void WriteFileHere(const char* name, std::string_view content)
-{
-    std::ofstream out(name, std::ios::binary | std::ios::trunc);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    out.close();
-    if (!out) {
-        Fail(std::string("cannot write ") + name);
-    }
-}
-
-void Fail(const std::string& what)
+void fuzzing::Fail(const std::string& what)
 {
     std::fprintf(stderr, "\n==== invariant broken ====\n%s\n", what.c_str());
-    std::fflush(stderr);
     std::abort();
 }
 
-std::string Escaped(std::string_view bytes)
+std::string fuzzing::Escaped(std::string_view bytes)
 {
-    std::string out;
-    for (const char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (u >= 0x20 && u < 0x7f) {
-            out += c;
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", u);
-            out += hex;
-        }
-    }
-    return out;
+    return std::accumulate(
+        bytes.begin(), bytes.end(), std::string(), [](const std::string& out, unsigned char c) {
+            const char hex[] = {'\\', 'x', "0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15], '\0'};
+            return out + (c >= 0x20 && c < 0x7f && c != '\\' ? std::string(1, static_cast<char>(c)) : hex);
+        });
 }
-
-} // namespace fuzzing

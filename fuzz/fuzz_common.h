@@ -1,7 +1,5 @@
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,14 +16,9 @@ void WriteFileHere(const char* name, std::string_view content);
 /// libFuzzer saves the input.
 [[noreturn]] void Fail(const std::string& what);
 
-/// Shows a byte string with the unprintable bytes escaped.
+/// Shows a byte string with the bytes outside printable ASCII (and the backslash) as \xNN.
 std::string Escaped(std::string_view bytes);
 
 } // namespace fuzzing
 
-#define FUZZ_CHECK(condition, message)                                                                       \
-    do {                                                                                                     \
-        if (!(condition)) {                                                                                  \
-            ::fuzzing::Fail(std::string("check failed: " #condition "\n") + (message));                      \
-        }                                                                                                    \
-    } while (false)
+#define FUZZ_CHECK(cond, what) ((cond) ? void() : ::fuzzing::Fail("failed: " #cond "\n" + std::string(what)))

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "net/fetch_page.h"
 #include "relay/relay_window.h"
 
-#include <cstddef>
+#include <algorithm>
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -17,29 +19,24 @@ public:
     void ShowLog(const std::string& text, int start, int end) override
     {
         logText = text;
-        selStart = start;
-        selEnd = end;
-        ++showLogCalls;
+        selection = {start, end};
     }
     void SetRunCaption(const std::string& caption) override { runCaption = caption; }
-    void ShowMessage(const std::string& text) override { OpenBox(messages, text); }
-    void ShowError(const std::string& text) override { OpenBox(errors, text); }
+    void ShowMessage(const std::string& text) override { OpenBox(text); }
+    void ShowError(const std::string& text) override { OpenBox("error: " + text); }
     bool SetTimer() override { return timerArmed = !failSetTimer; }
     void KillTimer() override { timerArmed = false; }
 
     std::string logText;
-    int selStart = -1;
-    int selEnd = -1;
-    int showLogCalls = 0;
+    std::pair<int, int> selection {-1, -1};
     std::string runCaption = "&Run"; ///< the template's caption before the first start
-    std::vector<std::string> messages;
-    std::vector<std::string> errors;
+    std::vector<std::string> boxes;  ///< every box in order; error boxes start with "error: "
     bool timerArmed = false;
     bool failSetTimer = false;
     std::function<void()> whileBoxOpen; ///< runs while a box is open, as its message loop would
 
 private:
-    void OpenBox(std::vector<std::string>& boxes, const std::string& text)
+    void OpenBox(const std::string& text)
     {
         boxes.push_back(text);
         if (whileBoxOpen) {
@@ -48,18 +45,21 @@ private:
     }
 };
 
-/// A page source that hands out prepared bodies (the last one again when they run out).
-class FakePageSource : public PageSource
+/// A page source that hands out prepared bodies in turn, the last one again when they run out.
+struct FakePageSource : PageSource
 {
-public:
-    std::string FetchPage(const std::string& url, RelayWindow& window) override;
+    std::string FetchPage(const std::string& url, RelayWindow&) override
+    {
+        urls.push_back(url);
+        if (sessionError) {
+            throw FetchSessionError(*sessionError);
+        }
+        return bodies.at(std::min(urls.size(), bodies.size()) - 1);
+    }
 
-    std::vector<std::string> bodies;
-    std::vector<std::string> urls; ///< every URL asked for
+    std::vector<std::string> bodies {""};
+    std::vector<std::string> urls;           ///< every URL asked for
     std::optional<std::string> sessionError; ///< thrown as a FetchSessionError when set
-
-private:
-    std::size_t m_nextBody = 0;
 };
 
 } // namespace testing_support

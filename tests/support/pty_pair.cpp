@@ -1,8 +1,7 @@
-#include "pty_pair.h"
+#include "support/pty_pair.h"
 
 #include "serial/com_ports.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
@@ -16,12 +15,11 @@ namespace testing_support {
 
 PtyPair::PtyPair()
 {
-    // Kernel defaults stay (OPOST/ONLCR on), so a test sees whether the program switched them off.
+    // Kernel defaults stay (ECHO, ICANON, IXON, OPOST/ONLCR on), so a test sees what the program changed.
     if (openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0) {
         throw std::system_error(errno, std::generic_category(), "openpty");
     }
     m_slavePath = ttyname(m_slave);
-    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
     fcntl(m_master, F_SETFD, FD_CLOEXEC);
     fcntl(m_slave, F_SETFD, FD_CLOEXEC);
 }
@@ -32,27 +30,27 @@ PtyPair::~PtyPair()
     close(m_slave);
 }
 
-std::string PtyPair::pump(std::size_t expected, std::chrono::milliseconds quiet,
-                          std::chrono::steady_clock::time_point deadline)
+std::string PtyPair::read(std::size_t expected, std::chrono::milliseconds quiet)
 {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
     std::string received;
     char buffer[4096];
-    while (m_master >= 0 && received.size() < expected) {
-        const auto left
-            = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    for (;;) {
+        const bool short_ = received.size() < expected;
+        const auto wait = short_ ? std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()) : quiet;
         pollfd pfd {m_master, POLLIN, 0};
-        const int ready
-            = left.count() > 0 ? poll(&pfd, 1, static_cast<int>(std::min(quiet, left).count())) : 0;
-        const ssize_t n = ready > 0 && (pfd.revents & POLLIN) != 0
-            ? ::read(m_master, buffer, std::min(sizeof buffer, expected - received.size()))
-            : std::min(ready, 0);
-        if (n > 0) {
-            received.append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-            break;
+        if (m_master < 0 || wait.count() <= 0 || poll(&pfd, 1, static_cast<int>(wait.count())) <= 0) {
+            return received;
         }
+        // Never more than `expected` while short of it, so a caller can read up to a boundary.
+        const std::size_t room = short_ ? std::min(sizeof buffer, expected - received.size()) : sizeof buffer;
+        const ssize_t n = ::read(m_master, buffer, room);
+        if (n <= 0) {
+            return received;
+        }
+        received.append(buffer, static_cast<std::size_t>(n));
     }
-    return received;
 }
 
 void PtyPair::closeMaster()

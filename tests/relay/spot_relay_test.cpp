@@ -1,0 +1,141 @@
+#include "country/country.h"
+#include "relay/spot_relay.h"
+#include "support/fake_window.h"
+#include "support/pty_pair.h"
+#include "support/temp_dir.h"
+
+#include <algorithm>
+#include <chrono>
+#include <numeric>
+#include <optional>
+#include <ranges>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace testing_support;
+using Lines = std::vector<std::string>;
+
+// XA1AA belongs to Northland in Europe; N0CALL to no country of the rig's cty.dat, so it is sent
+// whatever continents the filter holds back.
+const std::string kN0 = "N0CALL     14025.0 N1CALL     CQ UP 2                       1234Z";
+const std::string kDxN0 = "DX de N0CALL:     14025.0  N1CALL      CQ UP 2                        1234Z";
+const std::string kXA = "XA1AA       7012.5 N2ABC      TEST                          0915Z";
+const std::string kDxXA = "DX de XA1AA:       7012.5  N2ABC       TEST                           0915Z";
+const std::string kRunning = "[Stop] running timer link";
+const std::string kOpenFailed = "Error opening serial communication; [&Run] stopped";
+
+const auto Join = [](const Lines& lines, const std::string& end, const std::string& start = {}) {
+    return std::accumulate(lines.begin(), lines.end(), start, [&](auto t, auto& l) { return t + l + end; });
+};
+
+const auto Page = [](const Lines& lines) { return Join(lines, "\n", "<HTML><PRE>\n") + "</PRE></HTML>\n"; };
+
+struct Row
+{
+    const char* name;
+    /// R: a press of Run/Stop; T: a timer tick; F: the timer is refused from now on; E: the page
+    /// source fails to create its session from now on, the page of the next fetch being its text.
+    const char* steps;
+    Lines pages; ///< the page of each tick in turn
+    Lines log; ///< oldest first
+    std::optional<Lines> sent = {}; ///< the logged spots when unset
+    std::string outcome = kRunning; ///< the boxes shown, then the caption and the state
+    RelaySettings settings = {.Port = "COM7", .DxccFilter = 63}; ///< every continent held back
+    friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+};
+
+// clang-format off
+const Row kRows[] = {
+    {"WorkedExample", "RT", {Page({kN0})}, {kDxN0}},
+    {"LowerCaseMarkers", "RT", {"<pre>\n" + kN0 + "\n</pre>"}, {"Received unvalid page\r\n"}, Lines {}},
+    {"ClosingMarkerMissing", "RT", {"<PRE>\n" + kN0 + "\n"}, {"Received unvalid page\r\n"}, Lines {}},
+    {"ClosingMarkerFirstGivesNothing", "RT", {"</PRE>" + Page({kN0})}, {}},
+    {"OnlyTheFirstBlock", "RT", {Page({kN0}) + Page({kXA})}, {kDxN0}},
+    {"LastLineIntoMarkerDropped", "RT", {"<PRE>\n" + kN0 + "\n" + kXA + "</PRE>"}, {kDxN0}},
+    {"LineWithoutSpaceSkipped", "RT", {Page({"", "N0CALL", kN0})}, {kDxN0}},
+    {"ShortLine", "RT", {Page({"N0CALL     7012.5 N1CALL     TEST"})},
+     {"DX de N0CALL:     7012.5  N1CALL     T EST Z"}},
+    // The worked example with a space first, then with a spotter of ten characters.
+    {"LeadingSpace", "RT", {Page({" " + kN0.substr(1)})}, {"DX de :        " + kDxN0.substr(15)}},
+    {"LongCall", "RT", {Page({"DL9ABCDEFG " + kN0.substr(11)})}, {"DX de DL9ABCDEFG:FG " + kDxN0.substr(18)}},
+    // The log outlives a stop: a spot seen before it is still a duplicate afterwards.
+    {"SameSpotTwiceThenAfterARestart", "RTRRT", {Page({kN0, kN0})}, {kDxN0}},
+    {"HeldBackLoggedButNeverSent", "RTT", {Page({kXA}), Page({kXA, kN0})}, {kDxXA, kDxN0}, Lines {kDxN0}},
+    {"PortNoneRunsWithoutALink", "RT", {Page({kN0})}, {kDxN0}, Lines {}, "[Stop] running timer", {}},
+    {"PortThatCannotBeOpened", "R", {}, {}, {}, kOpenFailed, {.Port = "COM999"}},
+    {"SpeedOutsideTheTable", "R", {}, {}, {}, kOpenFailed, {.Port = "COM7", .Speed = 5}},
+    {"TimerRefusedHoldsTheLink", "FR", {}, {}, {}, "Can't install a system timer; [&Run] stopped link"},
+    {"StopClosesTheLink", "RR", {}, {}, {}, "[Run] stopped"},
+    // Each failed tick shows its box once; the tick that the open box delivers meanwhile is dropped.
+    {"SessionErrors", "RETETET", {"Lost", "", std::string(600, 'e')}, {}, {},
+     "error: Lost; error: Internal application error.; error: " + std::string(511, 'e') + "; " + kRunning},
+};
+// clang-format on
+
+/// The relay core on a pty linked as COM7, in a temporary current directory with a cty.dat of
+/// one invented country; only the window and the page source are fakes.
+struct RelayRig : ::testing::TestWithParam<Row>
+{
+    RelayRig() { pty.linkAsComPort(7); }
+
+    TempDir dir;
+    ScopedEnv xdg {"XDG_CONFIG_HOME", (dir.path() / "config").string()};
+    ScopedCurrentDir cwd {dir.path()};
+    std::filesystem::path cty = dir.write("cty.dat", "Northland:                  14:  27:  EU:\n    XA;\n");
+    PtyPair pty;
+    FakeWindow window;
+    FakePageSource source;
+    RelaySettings settings;
+    SpotRelay relay {window, source, settings};
+};
+
+TEST_P(RelayRig, LogsSendsAndRuns)
+{
+    const Row& row = GetParam();
+    settings = row.settings;
+    source.bodies = row.pages;
+    window.whileBoxOpen = [this] { window.boxes.size() < 3 && window.timerArmed ? relay.OnTimer() : void(); };
+    for (const char step : std::string_view(row.steps)) {
+        window.failSetTimer |= step == 'F';
+        source.sessionError
+            = step == 'E' ? std::optional(row.pages.at(source.urls.size())) : source.sessionError;
+        step == 'R' ? relay.ToggleRun() : step == 'T' ? relay.OnTimer() : void();
+    }
+    EXPECT_EQ(window.logText, Join(row.log, "\r\n"));
+    const std::string sent = Join(row.sent.value_or(row.log), "\r\n");
+    // The bytes awaited, then whatever more follows them.
+    EXPECT_EQ(pty.read(sent.size()), sent);
+    EXPECT_EQ(row.outcome,
+              Join(window.boxes, "; ") + "[" + window.runCaption
+                  + (relay.IsRunning() ? "] running" : "] stopped") + (window.timerArmed ? " timer" : "")
+                  + (relay.SerialPort().IsOpen() ? " link" : ""));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RelayRig, ::testing::ValuesIn(kRows), ::testing::PrintToStringParamName());
+
+TEST_F(RelayRig, SpotLogKeepsTheNewest99WithTheLastCarriageReturnSelected)
+{
+    std::ranges::for_each(std::views::iota(0, 100), [this](int i) { relay.AddLogLine(std::to_string(i)); });
+    const int length = static_cast<int>(window.logText.size());
+    EXPECT_EQ(std::tuple(relay.HistoryCount(), relay.HistoryAt(98), window.selection),
+              std::tuple(99, "1", std::pair(length - 2, length - 1)));
+}
+
+// A pty takes neither 7 data bits nor parity, so the values handed to the link are checked here.
+TEST(LinkParameters, DerivedFromTheSettings)
+{
+    const auto baud = [](int speed) { return DeriveLinkParameters({.Speed = speed}).baud; };
+    const auto size = [](int bits) { return int {DeriveLinkParameters({.Bits = bits}).byteSize}; };
+    EXPECT_EQ((std::array {baud(0), baud(1), baud(2), baud(3), baud(4)}),
+              (std::array {1200u, 2400u, 4800u, 9600u, 19200u}));
+    EXPECT_EQ((std::array {size(0), size(1), size(2)}), (std::array {7, 8, 8}));
+    const LinkParameters link = DeriveLinkParameters({.Port = "COM12", .Speed = -1, .Parity = 0x102});
+    EXPECT_EQ(
+        std::tuple(link.port, link.speedKnown, link.parity, DeriveLinkParameters({.Speed = 5}).speedKnown),
+        std::tuple(12, false, 2, false));
+}
+
+} // namespace

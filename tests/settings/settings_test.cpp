@@ -1,0 +1,48 @@
+#include "settings/settings_store.h"
+#include "support/temp_dir.h"
+
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// DxccFilter holds a bit above the six continents; the URL a comma and a blank.
+const RelaySettings kChanged {"http://127.0.0.1:8080/dxs/dx25.html?a=1,b 2", "COM12", 4, 0, 2, 69};
+
+// Loading replaces every field, whatever the record held before.
+const auto Loaded = [](const std::filesystem::path& file) {
+    RelaySettings s = kChanged;
+    LoadSettings(s, file.string());
+    return s;
+};
+
+TEST(SettingsStore, SavedFileLoadsAsSaved)
+{
+    const testing_support::TempDir dir;
+    const auto file = dir.path() / "Quarnel.conf";
+    SaveSettings(kChanged, file.string());
+    // The INI writer sorts the keys of a group, whatever the order they were written in.
+    EXPECT_EQ((std::ostringstream() << std::ifstream(file).rdbuf()).str(),
+              "[Settings]\nBits=0\nDxccFilter=69\nParity=2\nPort=COM12\nSpeed=4\n"
+              "URL=\"http://127.0.0.1:8080/dxs/dx25.html?a=1,b 2\"\n");
+    EXPECT_EQ(Loaded(file), kChanged);
+}
+
+TEST(SettingsStore, WhatCannotBeReadOrWrittenGivesTheDefaults)
+{
+    const testing_support::TempDir dir;
+    const RelaySettings defaults {"http://www.dxsummit.fi/dxs/dx25.html?", "None", 3, 1, 1, 0};
+    EXPECT_EQ(Loaded(dir.path() / "absent.conf"), defaults);
+    // Not a number, an unquoted comma (read as a list), a number beyond 32 bits.
+    EXPECT_EQ(Loaded(dir.write("bad.conf", "[Settings]\nSpeed=abc\nURL=a,b\nBits=4294967296\n")), defaults);
+    // Below a plain file no folder can be made, not even by root: the save fails without a word.
+    const auto unwritable = dir.write("blocker", "") / "Quarnel.conf";
+    testing::internal::CaptureStderr();
+    SaveSettings(kChanged, unwritable.string());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(Loaded(unwritable), defaults);
+}
+
+} // namespace
