@@ -1,5 +1,5 @@
 #include "net/fetch_page.h"
-#include "support/http_server.h"
+#include "support/loopback_server.h"
 
 #include <string>
 
@@ -21,9 +21,8 @@ std::string SpotPage(std::size_t size)
 
 void BM_FetchPage100KB(benchmark::State& state)
 {
-    testing_support::HttpServer server;
-    const std::string page = SpotPage(100 * 1024);
-    server.serve("/dxs/dx25.html", page);
+    using testing_support::LoopbackServer;
+    const LoopbackServer server({LoopbackServer::Http(200, SpotPage(100 * 1024))});
     const std::string url = server.url("/dxs/dx25.html?");
     const MessageFunction noMessage;
 

@@ -55,7 +55,7 @@ std::string SpotLine(int n)
         + std::to_string(n % 10) + static_cast<char>('A' + n % 26) + static_cast<char>('A' + (n / 26) % 26);
     const int kHz = 1800 + (n * 137) % 28000;
     const std::string frequency = std::to_string(kHz) + "." + std::to_string(n % 10);
-    const std::string dxCall = "N" + std::to_string(n % 10) + "DX" + std::to_string(n % 1000);
+    const std::string dxCall = std::string("N") + std::to_string(n % 10) + "DX" + std::to_string(n % 1000);
     const int minutes = n % 1440;
     std::string time = std::to_string(minutes / 60 * 100 + minutes % 60);
     time.insert(0, 4 - time.size(), '0');

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (fuzz/, clang 14) into build/fuzz and runs them.
+# Builds the libFuzzer targets (fuzz/, the fuzz preset: clang 14) into build/fuzz and runs them.
 #   scripts/fuzz.sh --smoke [TARGET...]         a fixed number of runs per target over the seed corpus
 #                                               and the regression inputs (what CI runs)
 #   scripts/fuzz.sh --long SECONDS [TARGET...]  fuzz each target for SECONDS, growing a working corpus
@@ -37,15 +37,15 @@ if ! command -v clang++-14 >/dev/null; then
     echo "fuzz: clang++-14 is missing; scripts/setup.sh installs it" >&2
     exit 1
 fi
-cmake -S fuzz -B "$out" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
-cmake --build "$out" -j 2 --target "${targets[@]}"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j 2 --target "${targets[@]}"
 
 # The targets change into a private directory (the country file is opened by its bare name), so
 # every path handed to them is absolute.
 common=(-timeout=30 -print_final_stats=1)
 
 for target in "${targets[@]}"; do
-    binary=$out/$target
+    binary=$out/bin/$target
     [[ -x $binary ]] || { echo "fuzz: no target $target" >&2; exit 2; }
     seeds=$root/fuzz/corpus/$target
     regressions=$root/fuzz/regressions/$target

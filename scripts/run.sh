@@ -9,13 +9,6 @@ bash scripts/setup.sh
 cmake --preset default >/dev/null
 cmake --build --preset default --target Quarnel
 
-binary=$(find "$repo/build/default" -path "$repo/build/default/CMakeFiles" -prune -o \
-    -type f -name Quarnel -perm -u+x -print -quit)
-if [ -z "$binary" ]; then
-    echo "run: the Quarnel binary was not found under build/default" >&2
-    exit 1
-fi
-
 workdir=${XDG_DATA_HOME:-$HOME/.local/share}/quarnel
 mkdir -p "$workdir"
 # A cty.dat of the user's own (a newer one, say) stays; a dangling link is renewed.
@@ -27,4 +20,4 @@ if [ ! -e "$workdir/cty.dat" ]; then
 fi
 
 cd "$workdir"
-exec "$binary" "$@"
+exec "$repo/build/default/bin/Quarnel" "$@"

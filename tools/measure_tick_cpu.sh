@@ -16,13 +16,8 @@ if [[ ${MEASURE_INSIDE_XVFB:-} != 1 ]]; then
     exec env MEASURE_INSIDE_XVFB=1 xvfb-run -a bash "$0" "$seconds"
 fi
 
-find_binary() {
-    find "$repo/build/default" -path "$repo/build/default/CMakeFiles" -prune -o -type f -name "$1" -perm -u+x \
-        -print -quit
-}
-quarnel=$(find_binary Quarnel)
-server=$(find_binary spot_server)
-[[ -n $quarnel && -n $server ]] || { echo "measure: Quarnel or spot_server not built" >&2; exit 1; }
+quarnel=$repo/build/default/bin/Quarnel
+server=$repo/build/default/bin/spot_server
 
 work=$(mktemp -d)
 pids=()
