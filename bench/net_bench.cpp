@@ -24,11 +24,10 @@ void BM_FetchPage100KB(benchmark::State& state)
     using testing_support::LoopbackServer;
     const LoopbackServer server({LoopbackServer::Http(200, SpotPage(100 * 1024))});
     const std::string url = server.url("/dxs/dx25.html?");
-    const MessageFunction noMessage;
 
     std::size_t bytes = 0;
     for (auto _ : state) {
-        const std::string body = FetchPage(url, noMessage);
+        const std::string body = FetchPage(url).text;
         if (body.empty()) {
             state.SkipWithError("fetch returned nothing");
             break;

@@ -28,12 +28,14 @@ public:
     void ShowError(const std::string&) override { }
     bool SetTimer() override { return true; }
     void KillTimer() override { }
+    void ShowLinkState(const std::string&, bool) override { }
 };
 
 class NullSource : public PageSource
 {
 public:
-    std::string FetchPage(const std::string&, RelayWindow&) override { return {}; }
+    void Start(const std::string&, Done) override { }
+    void Cancel() override { }
 };
 
 std::string Padded(std::string text, std::size_t width, bool right = false)

@@ -1,16 +1,21 @@
 #include "net/fetch_page.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string_view>
 
 #include <curl/curl.h>
 
 namespace {
 
 using EasyHandle = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
+using MultiHandle = std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)>;
 using UrlHandle = std::unique_ptr<CURLU, decltype(&curl_url_cleanup)>;
 using HeaderList = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
 using CurlText = std::unique_ptr<char, decltype(&curl_free)>;
@@ -18,6 +23,12 @@ using Clock = std::chrono::steady_clock;
 
 constexpr char kBadUrlMessage[] = "Bad URL : please configure";
 constexpr char kNoPageMessage[] = "Unable to locate url";
+
+/// The host and the path (with its query and fragment) each fit 2058 characters, as the address
+/// has always been split into buffers of that size.
+constexpr std::size_t kMaxUrlPart = 2058;
+/// The longest wait a Retry-After can impose; a larger one is taken as this.
+constexpr std::chrono::seconds kMaxRetryAfter {3600};
 
 /// The piece buffer; a piece holds at most one character less than its size.
 constexpr std::size_t kPieceBufferSize = 1023;
@@ -37,7 +48,7 @@ struct ParsedUrl
     std::string scheme;
     std::string host;
     long port = 0;
-    std::string object; ///< path and query, as sent in the request line
+    std::string object; ///< path, query and fragment, as sent in the request line
 };
 
 bool IsC0OrSpace(unsigned char c)
@@ -120,11 +131,19 @@ std::optional<ParsedUrl> ParseUrl(const std::string& url)
         parsed.port = std::stol(*port);
     }
 
-    // The query goes out as typed; a trailing "?" with nothing after it stays.
+    // The query goes out as typed; a trailing "?" with nothing after it stays. The fragment belongs
+    // to the path as the address has always been split, so it goes out too.
     parsed.object = path->empty() ? "/" : *path;
     if (auto query = GetPart(handle.get(), CURLUPART_QUERY)) {
         parsed.object += '?';
         parsed.object += *query;
+    }
+    if (auto fragment = GetPart(handle.get(), CURLUPART_FRAGMENT)) {
+        parsed.object += '#';
+        parsed.object += *fragment;
+    }
+    if (parsed.host.size() > kMaxUrlPart || parsed.object.size() > kMaxUrlPart) {
+        return std::nullopt;
     }
     return parsed;
 }
@@ -185,6 +204,7 @@ struct Transfer
     PieceReader reader {body};
     std::size_t bodyBytes = 0;
     bool statusNot200 = false;
+    std::chrono::seconds retryAfter {0};
     /// Why we ended the transfer ourselves; takes the place of libcurl's text.
     std::string abortReason;
     bool requestStarted = false;
@@ -197,6 +217,21 @@ std::string BodyLimitText(const FetchLimits& limits)
         + " bytes";
 }
 
+/// The wait a Retry-After value asks for: delay-seconds or an HTTP date; zero when unreadable.
+std::chrono::seconds RetryAfterOf(std::string value)
+{
+    const auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    value.erase(value.begin(), std::find_if_not(value.begin(), value.end(), blank));
+    value.erase(std::find_if_not(value.rbegin(), value.rend(), blank).base(), value.end());
+    long long seconds = 0;
+    if (!value.empty() && std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        seconds = value.size() > 6 ? kMaxRetryAfter.count() : std::stoll(value);
+    } else if (const std::time_t when = curl_getdate(value.c_str(), nullptr); when > 0) {
+        seconds = static_cast<long long>(when) - static_cast<long long>(std::time(nullptr));
+    }
+    return std::chrono::seconds(std::clamp<long long>(seconds, 0, kMaxRetryAfter.count()));
+}
+
 size_t OnHeader(char* data, size_t size, size_t count, void* user)
 {
     auto& transfer = *static_cast<Transfer*>(user);
@@ -206,6 +241,13 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user)
     const bool endOfHeaders
         = (length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n');
     if (!endOfHeaders) {
+        static constexpr std::string_view kRetryAfter = "retry-after:";
+        const std::string_view line(data, length);
+        if (line.size() > kRetryAfter.size()
+            && std::equal(kRetryAfter.begin(), kRetryAfter.end(), line.begin(),
+                          [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); })) {
+            transfer.retryAfter = RetryAfterOf(std::string(line.substr(kRetryAfter.size())));
+        }
         return length;
     }
     long status = 0;
@@ -284,16 +326,46 @@ std::string ErrorText(CURLcode code, const char* errorBuffer, const std::string&
     return text;
 }
 
-void ShowMessage(const MessageFunction& showMessage, const char* text)
+FetchResult ErrorResult(CURLcode code, const char* errorBuffer, const std::string& abortReason)
 {
-    if (showMessage) {
-        showMessage(text);
+    return {ErrorText(code, errorBuffer, abortReason), {}, false, {}};
+}
+
+/// Runs the transfer on a multi handle of its own, so that a cancel from another thread is seen
+/// between two short waits instead of after whatever the network holds the transfer for.
+CURLcode Perform(CURL* easy, const std::atomic<bool>* cancel, std::string& abortReason)
+{
+    const MultiHandle multi(curl_multi_init(), &curl_multi_cleanup);
+    if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK) {
+        return CURLE_OUT_OF_MEMORY;
     }
+    int running = 1;
+    CURLMcode state = CURLM_OK;
+    while (running != 0 && state == CURLM_OK) {
+        if (cancel != nullptr && cancel->load()) {
+            abortReason = "Operation cancelled";
+            curl_multi_remove_handle(multi.get(), easy);
+            return CURLE_ABORTED_BY_CALLBACK;
+        }
+        state = curl_multi_perform(multi.get(), &running);
+        if (running != 0 && state == CURLM_OK) {
+            state = curl_multi_poll(multi.get(), nullptr, 0, 50, nullptr);
+        }
+    }
+    CURLcode code = state == CURLM_OK ? CURLE_OK : CURLE_RECV_ERROR;
+    int left = 0;
+    while (const CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
+            code = message->data.result;
+        }
+    }
+    curl_multi_remove_handle(multi.get(), easy);
+    return code;
 }
 
 } // namespace
 
-std::string FetchPage(const std::string& url, const MessageFunction& showMessage, const FetchLimits& limits)
+FetchResult FetchPage(const std::string& url, const FetchLimits& limits, const std::atomic<bool>* cancel)
 {
     EnsureCurlGlobalInit();
 
@@ -310,8 +382,7 @@ std::string FetchPage(const std::string& url, const MessageFunction& showMessage
 
     const std::optional<ParsedUrl> parsed = ParseUrl(url);
     if (!parsed) {
-        ShowMessage(showMessage, kBadUrlMessage);
-        return {};
+        return {{}, kBadUrlMessage, false, {}};
     }
 
     // Whatever the scheme, the page comes over HTTP from the host and port found; only https
@@ -323,7 +394,7 @@ std::string FetchPage(const std::string& url, const MessageFunction& showMessage
     for (const char* line : {"Accept: test/*", "User-Agent: Quarnel"}) {
         curl_slist* appended = curl_slist_append(headers.get(), line);
         if (appended == nullptr) {
-            return ErrorText(CURLE_OUT_OF_MEMORY, errorBuffer.data(), {});
+            return ErrorResult(CURLE_OUT_OF_MEMORY, errorBuffer.data(), {});
         }
         static_cast<void>(headers.release());
         headers.reset(appended);
@@ -360,22 +431,22 @@ std::string FetchPage(const std::string& url, const MessageFunction& showMessage
     set(curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer));
     set(curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L));
     if (code != CURLE_OK) {
-        return ErrorText(code, errorBuffer.data(), {});
+        return ErrorResult(code, errorBuffer.data(), {});
     }
 
-    code = curl_easy_perform(h);
+    code = Perform(h, cancel, transfer.abortReason);
 
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (transfer.statusNot200 || (status == 0 && IsUnreadableStatus(code))
         || (code == CURLE_OK && status != 200)) {
-        ShowMessage(showMessage, kNoPageMessage);
-        return {};
+        const bool asksToWait = status == 429 || status == 503;
+        return {{}, kNoPageMessage, false, asksToWait ? transfer.retryAfter : std::chrono::seconds(0)};
     }
     if (code != CURLE_OK) {
         // Whatever was read of the body is dropped.
-        return ErrorText(code, errorBuffer.data(), transfer.abortReason);
+        return ErrorResult(code, errorBuffer.data(), transfer.abortReason);
     }
     transfer.reader.finish();
-    return std::move(transfer.body);
+    return {std::move(transfer.body), {}, true, {}};
 }

@@ -1,12 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
-#include <functional>
 #include <stdexcept>
 #include <string>
 
-/// Raised by FetchPage when no HTTP session can be created; the caller's tick shows it.
+/// Raised by FetchPage when no HTTP session can be created; the caller shows it.
 class FetchSessionError : public std::runtime_error
 {
 public:
@@ -24,11 +24,22 @@ struct FetchLimits
     std::size_t maxBodyBytes = 16u * 1024u * 1024u;
 };
 
-/// Shows one of the fetch's own messages ("Bad URL : please configure", "Unable to locate url").
-using MessageFunction = std::function<void(const std::string&)>;
+/// What one fetch brought back.
+struct FetchResult
+{
+    /// The body of a status-200 answer with every CR and NUL removed, "" after a message, or the
+    /// client's error text.
+    std::string text;
+    /// The fetch's own message for the user: "Bad URL : please configure", "Unable to locate url".
+    std::string message;
+    /// A status-200 body was read to its end.
+    bool complete = false;
+    /// How long a 429 or 503 answer asked the client to wait (Retry-After); zero when it did not.
+    std::chrono::seconds retryAfter {0};
+};
 
-/// Fetches `url` with one blocking HTTP/1.0 GET. Returns the body of a status-200 answer with every
-/// CR and NUL removed, "" after a message, or the client's error text. Throws FetchSessionError when
-/// the client session cannot be created.
-[[nodiscard]] std::string FetchPage(const std::string& url, const MessageFunction& showMessage,
-                                    const FetchLimits& limits = {});
+/// Fetches `url` with one HTTP/1.0 GET, blocking the calling thread. Throws FetchSessionError when
+/// the client session cannot be created. Setting `*cancel` from another thread abandons the
+/// transfer within about 50 ms; the result is then an error text.
+[[nodiscard]] FetchResult FetchPage(const std::string& url, const FetchLimits& limits = {},
+                                    const std::atomic<bool>* cancel = nullptr);

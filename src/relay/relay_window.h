@@ -1,8 +1,13 @@
 #pragma once
 
+#include "net/fetch_page.h"
+
+#include <functional>
+#include <optional>
 #include <string>
 
-/// What the relay needs from the main window. The dialog implements it; tests fake it.
+/// What the relay needs from its front end: the main window, or the console of the headless
+/// mode. The window implements it; tests fake it.
 class RelayWindow
 {
 public:
@@ -21,15 +26,29 @@ public:
     virtual bool SetTimer() = 0;
     /// Kills timer 1.
     virtual void KillTimer() = 0;
+    /// The serial link to `port` was lost (its device went away) or is back; no box, the user
+    /// sees it without having to answer anything.
+    virtual void ShowLinkState(const std::string& port, bool lost) = 0;
 };
 
-/// Where the tick takes the page from.
+/// A fetch as the tick sees it: what the fetch brought, or the error that kept it from starting.
+struct PageResult
+{
+    FetchResult fetch;
+    std::optional<std::string> sessionError; ///< no HTTP session could be created: its text
+};
+
+/// Where the tick takes the page from. The fetch runs away from the caller's thread, so nothing
+/// the network does can hold the event loop; its result comes back on the caller's thread.
 class PageSource
 {
 public:
+    using Done = std::function<void(PageResult)>;
+
     virtual ~PageSource() = default;
 
-    /// Returns the page body, "" or an error text. Messages go to `window`. May throw
-    /// (FetchSessionError) when no session can be created.
-    virtual std::string FetchPage(const std::string& url, RelayWindow& window) = 0;
+    /// Starts fetching `url`; `done` is called later, on this thread, unless Cancel comes first.
+    virtual void Start(const std::string& url, Done done) = 0;
+    /// Abandons the fetch in flight, if any: its `done` is never called.
+    virtual void Cancel() = 0;
 };

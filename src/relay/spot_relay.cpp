@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <climits>
-#include <exception>
 
 namespace {
 
@@ -78,7 +77,11 @@ void SpotRelay::ProcessSpotPage(const std::string& body)
     const std::size_t start = body.find("<PRE>");
     const std::size_t end = body.find("</PRE>");
     if (start == std::string::npos || end == std::string::npos) {
-        AddLogLine(kInvalidPageEntry);
+        // One entry per outage: a note for every failed second would push the spots out of the
+        // duplicate memory, and they would all be sent again when the page comes back.
+        if (m_history.empty() || m_history.front() != kInvalidPageEntry) {
+            AddLogLine(kInvalidPageEntry);
+        }
         return;
     }
     // "</PRE>" before "<PRE>": an empty block, and no entry either.
@@ -165,6 +168,9 @@ void SpotRelay::AddLogLine(std::string text)
 void SpotRelay::ToggleRun()
 {
     if (m_running != 0) {
+        // A fetch in flight is abandoned: its page would come after the stop.
+        m_source.Cancel();
+        m_fetching = false;
         m_serial.Close();
         m_window.KillTimer();
         m_running = 0;
@@ -173,9 +179,9 @@ void SpotRelay::ToggleRun()
     }
 
     const LinkParameters link = DeriveLinkParameters(m_settings);
-    // A Speed without a rate fails the start like an open that failed, with or without a port.
-    if (!link.speedKnown
-        || (link.port != 0 && !m_serial.Open(link.port, link.baud, link.byteSize, link.parity))) {
+    // A Speed without a rate fails the start like an open that failed; without a port no speed
+    // is used.
+    if (link.port != 0 && (!link.speedKnown || !m_serial.Open(link.port, link.baud, link.byteSize, link.parity))) {
         m_window.ShowMessage("Error opening serial communication");
         return;
     }
@@ -183,31 +189,54 @@ void SpotRelay::ToggleRun()
         m_window.ShowMessage("Can't install a system timer");
         return;
     }
+    m_shown.clear();
     m_running = 1;
     m_window.SetRunCaption("Stop");
 }
 
 void SpotRelay::OnTimer()
 {
-    // A box opened inside a tick delivers further ticks from its own loop; they are dropped.
-    if (m_inTick) {
+    // A box opened while a page is handled delivers further ticks from its own loop, and one
+    // fetch runs at a time: such ticks are dropped.
+    if (m_inTick || m_fetching) {
         return;
     }
-    const TickGuard guard(m_inTick);
+    m_fetching = true;
+    m_source.Start(m_settings.URL, [this](PageResult page) { OnPage(std::move(page)); });
+}
 
-    std::string body;
-    try {
-        body = m_source.FetchPage(m_settings.URL, m_window);
-    } catch (const std::exception& error) {
-        std::string text = error.what();
+void SpotRelay::OnPage(PageResult page)
+{
+    m_fetching = false;
+    const TickGuard guard(m_inTick);
+    if (page.sessionError) {
+        // No page at all: the tick ends with the error box; the next tick tries again.
+        std::string text = std::move(*page.sessionError);
         if (text.size() > kErrorTextLimit) {
             text.resize(kErrorTextLimit);
         }
-        m_window.ShowError(text.empty() ? "Internal application error." : text);
-        return;
-    } catch (...) {
-        m_window.ShowError("Internal application error.");
+        ShowOnce(text.empty() ? "Internal application error." : text, true);
         return;
     }
-    ProcessSpotPage(body);
+    if (!page.fetch.message.empty()) {
+        ShowOnce(page.fetch.message, false);
+    }
+    if (page.fetch.complete) {
+        m_shown.clear();
+    }
+    ProcessSpotPage(page.fetch.text);
+}
+
+void SpotRelay::ShowOnce(const std::string& text, bool error)
+{
+    // The same cause every second would be a box every second, with Stop and Configure only
+    // reachable in between.
+    if (!m_shown.insert(text).second) {
+        return;
+    }
+    if (error) {
+        m_window.ShowError(text);
+    } else {
+        m_window.ShowMessage(text);
+    }
 }

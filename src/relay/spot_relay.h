@@ -5,6 +5,7 @@
 #include "settings/relay_settings.h"
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,9 @@ struct LinkParameters
 [[nodiscard]] LinkParameters DeriveLinkParameters(const RelaySettings& settings);
 
 /// The relay core: turns fetched pages into cluster lines, keeps the spot log that is also the
-/// duplicate memory, and runs the once-a-second poll cycle. The main window owns it by value
-/// and forwards its button and timer events here.
+/// duplicate memory, and runs the once-a-second poll cycle. Its front end (the main window or the
+/// console) owns it by value and forwards its button and timer events here. It runs on one
+/// thread with an event loop; the page source fetches away from it.
 class SpotRelay
 {
 public:
@@ -37,7 +39,8 @@ public:
 
     /// Run/Stop button (control 3); the Configure handler calls it too.
     void ToggleRun();
-    /// Timer handler: fetch the page, process it. A tick inside a tick is dropped.
+    /// Timer handler: starts fetching the page, which is processed when it arrives. A tick that
+    /// comes while a fetch is in flight, or while a box of the previous page is open, is dropped.
     void OnTimer();
 
     [[nodiscard]] int HistoryCount() const { return static_cast<int>(m_history.size()); }
@@ -52,7 +55,14 @@ private:
     const RelaySettings& m_settings;
     SpotHistory m_history;
     std::string m_logText;
+    /// Handles what a fetch of this cycle brought: its boxes, then its page.
+    void OnPage(PageResult page);
+    /// Shows a box unless the same text was shown since the last good fetch or the last start.
+    void ShowOnce(const std::string& text, bool error);
+
     int m_running = 0;
     bool m_inTick = false;
+    bool m_fetching = false;
+    std::set<std::string> m_shown;
     CSerialPort m_serial;
 };

@@ -9,6 +9,9 @@
 #include <chrono>
 #include <regex>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -25,7 +28,7 @@ struct FetchRow
 {
     const char* name;
     LoopbackServer::Reply reply;
-    std::string outcome; ///< each message shown in brackets, then the text returned; or kError
+    std::string outcome; ///< the message in brackets, then the text returned; or kError
     std::string url = "http://127.0.0.1:#/dxs/dx25.html?"; ///< #: the server's port
     /// The one request the server gets, or its start; "": none.
     std::string request = "GET /dxs/dx25.html? HTTP/1.0\r\nHost: 127.0.0.1:#\r\n"
@@ -39,6 +42,9 @@ const FetchRow kRows[] = {
     {"LongLineAtTheLimitIntact", {{kOk, kLongLine}}, kLongLine},
     {"EmptyBody", {{kOk}}, ""},
     {"NotFound", LoopbackServer::Http(404, "<PRE>\nA\n</PRE>"), "[Unable to locate url]"},
+    {"BusyAsksToWait", {{"HTTP/1.0 503 Busy\r\nRetry-After: 120\r\n\r\n"}}, "[Unable to locate url]120"},
+    {"FragmentGoesOut", {{kOk + "ok"}}, "ok", "http://127.0.0.1:#/dx?a#b", "GET /dx?a#b HTTP/1.0\r\n"},
+    {"PathBeyond2058", {}, "[Bad URL : please configure]", "http://127.0.0.1:#/" + std::string(2058, 'p'), ""},
     {"RedirectNotFollowed", {{"HTTP/1.0 302 Found\r\nLocation: /next\r\n\r\n"}}, "[Unable to locate url]"},
     {"ConnectionRefused", {}, kError, "http://127.0.0.1:1/", ""},
     {"ConnectionCutInTheBody", {{"HTTP/1.0 200 OK\r\nContent-Length: 99\r\n\r\n<PRE>\n"}}, kError},
@@ -57,14 +63,15 @@ TEST_P(FetchTable, ReturnsShowsAndAsks)
     const FetchRow& row = GetParam();
     LoopbackServer server({row.reply});
     const std::string port = std::to_string(server.port());
-    std::string shown;
-    const std::string result = FetchPage(std::regex_replace(row.url, std::regex("#"), port),
-                                         [&](auto& text) { shown += "[" + text + "]"; },
+    const FetchResult result = FetchPage(std::regex_replace(row.url, std::regex(":#"), ":" + port),
                                          {.stallTimeout = 800ms, .maxBodyBytes = 3000});
-    const bool isError = shown.empty() && !result.empty() && result.find("<PRE>") == std::string::npos;
-    EXPECT_EQ(row.outcome == kError && isError ? kError : shown + result, row.outcome);
+    const std::string shown = result.message.empty() ? "" : "[" + result.message + "]";
+    const std::string wait = result.retryAfter.count() > 0 ? std::to_string(result.retryAfter.count()) : "";
+    const bool isError = !result.complete && shown.empty() && !result.text.empty();
+    EXPECT_EQ(row.outcome == kError && isError ? kError : shown + result.text + wait, row.outcome);
+    EXPECT_EQ(result.complete, row.outcome.find_first_of("[(") == std::string::npos);
     // One request at most: a redirect is not followed. A TLS handshake is known by its first byte.
-    const std::string request = std::regex_replace(row.request, std::regex("#"), port);
+    const std::string request = std::regex_replace(row.request, std::regex(":#"), ":" + port);
     const Texts requests = server.requests();
     EXPECT_EQ(requests.size(), request.empty() ? 0u : 1u);
     EXPECT_EQ(requests.empty() ? "" : requests[0].substr(0, request.size()), request);
@@ -73,23 +80,62 @@ TEST_P(FetchTable, ReturnsShowsAndAsks)
 INSTANTIATE_TEST_SUITE_P(Replies, FetchTable, ::testing::ValuesIn(kRows),
                          ::testing::PrintToStringParamName());
 
-// One tick of the relay with the real fetch: a served page reaches the serial line as cluster lines.
-TEST(RelayWithTheRealFetch, ServedSpotsReachTheSerialLine)
+// The relay with the real fetch on an event loop: a served page reaches the serial line; a server
+// that stalls holds neither the loop nor Stop, and its late page is never processed.
+struct RelayWithTheRealFetch : ::testing::Test
 {
-    LoopbackServer server(
-        {LoopbackServer::Http(200, "<PRE>\r\nN0CALL     7012.5 N1CALL     TEST\r\n</PRE>\r\n")});
+    RelayWithTheRealFetch() { pty.linkAsComPort(5); }
+    /// Runs the event loop until `done` holds or `limit` has passed.
+    static void SpinUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < limit.count()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        }
+    }
+
+    int argc = 1;
+    char* argv[1] = {const_cast<char*>("net_tests")};
+    QCoreApplication app {argc, argv};
     TempDir dir;
     ScopedEnv xdg {"XDG_CONFIG_HOME", dir.path().string()};
     PtyPair pty;
-    pty.linkAsComPort(5);
     FakeWindow window;
     CurlPageSource source;
-    const RelaySettings settings {.URL = server.url("/dxs/dx25.html?"), .Port = "COM5"};
+    RelaySettings settings {.Port = "COM5"};
     SpotRelay relay {window, source, settings};
+};
+
+TEST_F(RelayWithTheRealFetch, ServedSpotsReachTheSerialLine)
+{
+    LoopbackServer server({LoopbackServer::Http(200, "<PRE>\r\nN0CALL     7012.5 N1CALL     TEST\r\n</PRE>\r\n")});
+    settings.URL = server.url("/dxs/dx25.html?");
     relay.ToggleRun();
     relay.OnTimer();
+    SpinUntil([&] { return !window.logText.empty(); });
     const std::string sent = "DX de N0CALL:     7012.5  N1CALL     T EST Z\r\n";
     EXPECT_EQ(pty.read(sent.size()), sent);
+}
+
+TEST_F(RelayWithTheRealFetch, StallHoldsNeitherTheLoopNorStop)
+{
+    LoopbackServer server({{{"", LoopbackServer::Http(200, "<PRE>\nN0CALL     7012.5 N1CALL\n</PRE>").pieces[0]}, 1s}});
+    settings.URL = server.url("/");
+    relay.ToggleRun();
+    relay.OnTimer();
+    bool fired = false;
+    QTimer::singleShot(10, [&] { fired = true; });
+    SpinUntil([&] { return fired && server.requests().size() == 1; });
+    relay.OnTimer(); // while the fetch hangs: dropped, no second request
+    SpinUntil([] { return false; }, 100ms);
+    QElapsedTimer stop;
+    stop.start();
+    relay.ToggleRun();
+    EXPECT_LT(stop.elapsed(), 500); // the stall would hold it for a second
+    SpinUntil([] { return false; }, 1500ms); // the late page would have come meanwhile
+    EXPECT_EQ(std::tuple(fired, server.requests().size(), window.logText), std::tuple(true, 1u, ""));
+    EXPECT_EQ(pty.read(0, 0ms), "");
 }
 
 } // namespace

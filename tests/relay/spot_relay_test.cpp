@@ -32,14 +32,20 @@ const auto Join = [](const Lines& lines, const std::string& end, const std::stri
 };
 
 const auto Page = [](const Lines& lines) { return Join(lines, "\n", "<HTML><PRE>\n") + "</PRE></HTML>\n"; };
+const auto Outage = [](const std::string& page, std::size_t ticks) {
+    Lines pages(ticks + 2, "garbage");
+    pages.front() = pages.back() = page;
+    return pages;
+};
 
 struct Row
 {
     const char* name;
-    /// R: a press of Run/Stop; T: a timer tick; F: the timer is refused from now on; E: the page
-    /// source fails to create its session from now on, the page of the next fetch being its text.
-    const char* steps;
-    Lines pages; ///< the page of each tick in turn
+    /// R: a press of Run/Stop; T: a timer tick; F: the timer is refused from now on.
+    std::string steps;
+    /// What each fetch brings in turn: a page, "?" and the fetch's message with no page, or "!"
+    /// and the error of a session that could not be created.
+    Lines pages;
     Lines log; ///< oldest first
     std::optional<Lines> sent = {}; ///< the logged spots when unset
     std::string outcome = kRunning; ///< the boxes shown, then the caption and the state
@@ -67,11 +73,19 @@ const Row kRows[] = {
     {"PortNoneRunsWithoutALink", "RT", {Page({kN0})}, {kDxN0}, Lines {}, "[Stop] running timer", {}},
     {"PortThatCannotBeOpened", "R", {}, {}, {}, kOpenFailed, {.Port = "COM999"}},
     {"SpeedOutsideTheTable", "R", {}, {}, {}, kOpenFailed, {.Port = "COM7", .Speed = 5}},
+    {"PortNoneUsesNoSpeed", "RT", {Page({kN0})}, {kDxN0}, Lines {}, "[Stop] running timer", {.Port = "None", .Speed = 9}},
     {"TimerRefusedHoldsTheLink", "FR", {}, {}, {}, "Can't install a system timer; [&Run] stopped link"},
     {"StopClosesTheLink", "RR", {}, {}, {}, "[Run] stopped"},
-    // Each failed tick shows its box once; the tick that the open box delivers meanwhile is dropped.
-    {"SessionErrors", "RETETET", {"Lost", "", std::string(600, 'e')}, {}, {},
+    // Each failed tick shows its box; the tick that the open box delivers meanwhile is dropped.
+    {"SessionErrors", "RTTT", {"!Lost", "!", "!" + std::string(600, 'e')}, {}, {},
      "error: Lost; error: Internal application error.; error: " + std::string(511, 'e') + "; " + kRunning},
+    // A cause shows its box once, and again only after a good page; an outage is one log entry.
+    {"OneBoxPerCause", "RTTTTT", {"?Unable to locate url", "?Unable to locate url", "?Unable to locate url",
+     Page({kN0}), "?Unable to locate url"}, {"Received unvalid page\r\n", kDxN0, "Received unvalid page\r\n"},
+     Lines {kDxN0}, "Unable to locate url; Unable to locate url; " + kRunning},
+    // 150 failed ticks, then the same page twice: the spot was sent before the outage, and only then.
+    {"LongOutageResendsNothing", "R" + std::string(153, 'T'), Outage(Page({kN0}), 150),
+     {kDxN0, "Received unvalid page\r\n"}, Lines {kDxN0}},
 };
 // clang-format on
 
@@ -96,12 +110,17 @@ TEST_P(RelayRig, LogsSendsAndRuns)
 {
     const Row& row = GetParam();
     settings = row.settings;
-    source.bodies = row.pages;
+    source.results.clear();
+    for (const std::string& page : row.pages) {
+        const std::string rest = page.empty() ? "" : page.substr(1);
+        source.results.push_back(page.starts_with('!') ? PageResult {{}, rest}
+                                 : page.starts_with('?') ? PageResult {{{}, rest}, {}}
+                                                        : PageResult {{page, {}, true, {}}, {}});
+    }
+    source.results.resize(std::max<std::size_t>(source.results.size(), 1));
     window.whileBoxOpen = [this] { window.boxes.size() < 3 && window.timerArmed ? relay.OnTimer() : void(); };
-    for (const char step : std::string_view(row.steps)) {
+    for (const char step : row.steps) {
         window.failSetTimer |= step == 'F';
-        source.sessionError
-            = step == 'E' ? std::optional(row.pages.at(source.urls.size())) : source.sessionError;
         step == 'R' ? relay.ToggleRun() : step == 'T' ? relay.OnTimer() : void();
     }
     EXPECT_EQ(window.logText, Join(row.log, "\r\n"));

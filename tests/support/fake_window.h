@@ -1,6 +1,5 @@
 #pragma once
 
-#include "net/fetch_page.h"
 #include "relay/relay_window.h"
 
 #include <algorithm>
@@ -26,6 +25,7 @@ public:
     void ShowError(const std::string& text) override { OpenBox("error: " + text); }
     bool SetTimer() override { return timerArmed = !failSetTimer; }
     void KillTimer() override { timerArmed = false; }
+    void ShowLinkState(const std::string& port, bool lost) override { linkState = lost ? port + " lost" : ""; }
 
     std::string logText;
     std::pair<int, int> selection {-1, -1};
@@ -33,6 +33,7 @@ public:
     std::vector<std::string> boxes;  ///< every box in order; error boxes start with "error: "
     bool timerArmed = false;
     bool failSetTimer = false;
+    std::string linkState; ///< "COM<n> lost" while the relay says so
     std::function<void()> whileBoxOpen; ///< runs while a box is open, as its message loop would
 
 private:
@@ -45,21 +46,28 @@ private:
     }
 };
 
-/// A page source that hands out prepared bodies in turn, the last one again when they run out.
+/// A page source that answers at once with prepared results in turn, the last one again when
+/// they run out.
 struct FakePageSource : PageSource
 {
-    std::string FetchPage(const std::string& url, RelayWindow&) override
+    void Start(const std::string& url, Done done) override
     {
         urls.push_back(url);
-        if (sessionError) {
-            throw FetchSessionError(*sessionError);
+        done(results.at(std::min(urls.size(), results.size()) - 1));
+    }
+    void Cancel() override { ++cancels; }
+    /// Complete status-200 bodies.
+    void Serve(const std::vector<std::string>& bodies)
+    {
+        results.clear();
+        for (const std::string& body : bodies) {
+            results.push_back({{body, {}, true, {}}, {}});
         }
-        return bodies.at(std::min(urls.size(), bodies.size()) - 1);
     }
 
-    std::vector<std::string> bodies {""};
-    std::vector<std::string> urls;           ///< every URL asked for
-    std::optional<std::string> sessionError; ///< thrown as a FetchSessionError when set
+    std::vector<PageResult> results {{}};
+    std::vector<std::string> urls; ///< every URL asked for
+    int cancels = 0;
 };
 
 } // namespace testing_support
