@@ -45,3 +45,10 @@ void SetDialogSize(QWidget* dialog, int width, int height)
 {
     dialog->setFixedSize(MapDialogRect(QRect(0, 0, width, height), BaseUnitsOfWidget(dialog)).size());
 }
+
+void SetMinimumDialogSize(QWidget* dialog, int width, int height)
+{
+    const QSize size = MapDialogRect(QRect(0, 0, width, height), BaseUnitsOfWidget(dialog)).size();
+    dialog->setMinimumSize(size);
+    dialog->resize(size);
+}

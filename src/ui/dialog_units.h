@@ -27,3 +27,7 @@ void PlaceControl(QWidget* widget, int left, int top, int width, int height);
 
 /// Gives `dialog` the fixed client size of its template (width × height dialog units).
 void SetDialogSize(QWidget* dialog, int width, int height);
+
+/// Gives `dialog` the client size of its template (width × height dialog units) as its size and
+/// its minimum size: it may grow beyond it.
+void SetMinimumDialogSize(QWidget* dialog, int width, int height);

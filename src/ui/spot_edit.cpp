@@ -7,6 +7,8 @@
 #include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QTextCursor>
 
@@ -68,13 +70,17 @@ CSpotEdit::CSpotEdit(QWidget* parent)
 QFont CSpotEdit::LogFont()
 {
     QFont font(QStringLiteral("Courier New"));
-    font.setPixelSize(14);
-    if (QFontInfo(font).family().compare(QStringLiteral("Courier New"), Qt::CaseInsensitive) == 0) {
-        return font;
+    if (QFontInfo(font).family().compare(QStringLiteral("Courier New"), Qt::CaseInsensitive) != 0) {
+        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     }
-    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    fixed.setPixelSize(14);
-    return fixed;
+    // A height of 14 asks for the cell, not the em: a 14-pixel em gives a cell of about 16.
+    for (int pixels = 14; pixels > 1; --pixels) {
+        font.setPixelSize(pixels);
+        if (QFontMetrics(font).height() <= 14) {
+            break;
+        }
+    }
+    return font;
 }
 
 void CSpotEdit::ShowLog(const std::string& text, int selStart, int selEnd)
@@ -88,6 +94,15 @@ void CSpotEdit::ShowLog(const std::string& text, int selStart, int selEnd)
     cursor.setPosition(view.selStart, QTextCursor::KeepAnchor);
     setTextCursor(cursor);
     ensureCursorVisible();
+}
+
+void CSpotEdit::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
 }
 
 void CSpotEdit::contextMenuEvent(QContextMenuEvent* event)

@@ -35,12 +35,14 @@ public:
     /// An item appended to the log's own context menu (the About item).
     void SetExtraMenuAction(QAction* action) { m_extraAction = action; }
 
-    /// "Courier New" at 14 pixels, or the system's fixed-pitch font at 14 pixels when that face
-    /// is not installed.
+    /// "Courier New", or the system's fixed-pitch font when that face is not installed, at the
+    /// largest size whose character cell (ascent and descent) is at most 14 pixels high.
     [[nodiscard]] static QFont LogFont();
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    /// Enter in the log does nothing: it is not a press of the window's default button.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QPointer<QAction> m_extraAction;

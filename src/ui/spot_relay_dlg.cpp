@@ -13,6 +13,7 @@
 #include <exception>
 
 #include <QAction>
+#include <QResizeEvent>
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QPushButton>
@@ -40,13 +41,19 @@ QPushButton* AddButton(QWidget* dialog, const char* id, const QString& caption, 
 CSpotRelayDlg::CSpotRelayDlg(PageSource& source, QWidget* parent)
     : QDialog(parent,
               Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                  | Qt::WindowCloseButtonHint)
+                  | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint)
     , m_relay(*this, source, m_settings)
 {
     setWindowTitle(QStringLiteral("Quarnel"));
     setWindowIcon(QuarnelIcon());
-    SetDialogSize(this, 441, 77);
+    // The template's size is the smallest; a larger window gives the log the room.
+    SetMinimumDialogSize(this, 441, 77);
     CreateControls();
+    for (QWidget* control : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        m_templateGeometry.emplace_back(control, control->geometry());
+    }
+    // Precise, so that a tick never comes early: the polite sources count ticks as seconds.
+    m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(kTimerPeriodMs);
     connect(&m_timer, &QTimer::timeout, this, [this] { Dispatch([this] { m_relay.OnTimer(); }); });
 }
@@ -144,6 +151,17 @@ void CSpotRelayDlg::OnAbout()
     about.exec();
 }
 
+void CSpotRelayDlg::resizeEvent(QResizeEvent* event)
+{
+    // The buttons keep their place at the right edge, the log takes what the window gained.
+    const QSize grown = size() - minimumSize();
+    for (const auto& [control, rect] : m_templateGeometry) {
+        control->setGeometry(control == m_log ? rect.adjusted(0, 0, grown.width(), grown.height())
+                                              : rect.translated(grown.width(), 0));
+    }
+    QDialog::resizeEvent(event);
+}
+
 void CSpotRelayDlg::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
@@ -187,7 +205,8 @@ void CSpotRelayDlg::ShowLog(const std::string& text, int selStart, int selEnd)
 
 void CSpotRelayDlg::SetRunCaption(const std::string& caption)
 {
-    m_runButton->setText(FromBytes(caption));
+    // The mnemonic stays, so Alt+R works after the first Run and Stop has one too.
+    m_runButton->setText(QLatin1Char('&') + FromBytes(caption));
 }
 
 void CSpotRelayDlg::ShowMessage(const std::string& text)
@@ -209,4 +228,9 @@ bool CSpotRelayDlg::SetTimer()
 void CSpotRelayDlg::KillTimer()
 {
     m_timer.stop();
+}
+
+void CSpotRelayDlg::ShowLinkState(const std::string& port, bool lost)
+{
+    setWindowTitle(lost ? QStringLiteral("Quarnel - %1 lost").arg(FromBytes(port)) : QStringLiteral("Quarnel"));
 }

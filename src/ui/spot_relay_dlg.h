@@ -5,6 +5,8 @@
 #include "settings/relay_settings.h"
 
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include <QDialog>
 #include <QTimer>
@@ -34,12 +36,14 @@ public:
     void ShowError(const std::string& text) override;
     bool SetTimer() override;
     void KillTimer() override;
+    void ShowLinkState(const std::string& port, bool lost) override;
 
     [[nodiscard]] const RelaySettings& Settings() const { return m_settings; }
     [[nodiscard]] const SpotRelay& Relay() const { return m_relay; }
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void CreateControls();
@@ -57,5 +61,6 @@ private:
     bool m_settingsSaved = false;
     CSpotEdit* m_log = nullptr;
     QPushButton* m_runButton = nullptr;
+    std::vector<std::pair<QWidget*, QRect>> m_templateGeometry; ///< at the template's size
     QAction* m_aboutAction = nullptr;
 };

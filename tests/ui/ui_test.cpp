@@ -84,10 +84,20 @@ private slots:
         QFETCH(S, stored);
         SaveSettings(stored);
         testing_support::FakePageSource pages;
-        pages.bodies = {"<PRE>\nN0CALL     14025.0 N1CALL     CQ UP 2                       1234Z\n</PRE>"};
+        pages.Serve({"<PRE>\nN0CALL     14025.0 N1CALL     CQ UP 2                       1234Z\n</PRE>"});
         CSpotRelayDlg main(pages);
         main.show();
         QVERIFY(QTest::qWaitForWindowActive(&main));
+        // The log takes what the window gains, its cell is 14 pixels high, and Enter in it opens nothing.
+        auto* log = main.findChild<QPlainTextEdit*>("1001");
+        const QSize logSize = log->size();
+        main.resize(main.size() + QSize(100, 50));
+        bool opened = false;
+        QTimer::singleShot(0, [&opened] { opened = QApplication::activeModalWidget() && QApplication::activeModalWidget()->close(); });
+        QTest::keyClick(log, Qt::Key_Return);
+        QTest::qWait(20);
+        QCOMPARE(std::pair(log->size(), opened), std::pair(logSize + QSize(100, 50), false));
+        QVERIFY(QFontMetrics(log->font()).height() <= 14 && QFontMetrics(log->font()).height() >= 12);
         if (running) {
             Button(main, "3")->click();
             WhenOpen([&](QWidget& about) { // the first tick comes while it is open
@@ -98,13 +108,13 @@ private slots:
         }
         WhenOpen([&](QWidget& dlg) {
             QCOMPARE(dlg.focusWidget(), Button(dlg, "1"));
-            QCOMPARE(Button(main, "3")->text(), running ? "Run" : "&Run"); // a running relay is stopped
+            QCOMPARE(Button(main, "3")->text(), "&Run"); // a running relay is stopped, Alt+R stays
             for (const QString& click : clicks.split(' ').mid(running ? 1 : 0)) {
                 Button(dlg, click == "OK" ? "1" : click == "Cancel" ? "2" : "3")->click();
             }
         });
         Button(main, "1002")->click();
-        QCOMPARE(Button(main, "3")->text(), running ? "Stop" : "&Run"); // and started again
+        QCOMPARE(Button(main, "3")->text(), running ? "&Stop" : "&Run"); // and started again
 
         // The log's own context menu (the menu key on it) holds the About item of F1.
         WhenOpen([&](QWidget& menu) { QVERIFY(menu.actions().contains(main.findChild<QAction*>("about"))); });
