@@ -3,14 +3,15 @@
 #include "serial/com_ports.h"
 
 #include <cerrno>
-#include <optional>
-#include <string>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
+#include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace {
@@ -31,12 +32,9 @@ std::optional<speed_t> SpeedOf(std::uint32_t baud)
 }
 
 /// Opens `device` read-write, non-blocking, without becoming its controlling terminal and
-/// exclusively (flock and TIOCEXCL). Returns the descriptor, or -1.
+/// exclusively (flock and TIOCEXCL). Returns the descriptor, or -1 with errno saying why.
 int OpenExclusive(const std::string& device)
 {
-    if (device.empty()) {
-        return -1;
-    }
     // Non-blocking so that a line without carrier cannot hold the open; the same flag gives the
     // bounded writes their "pending" answer.
     const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -44,9 +42,19 @@ int OpenExclusive(const std::string& device)
         return -1;
     }
     struct stat info = {};
-    // The lock refuses a second opener even when it runs as root, which TIOCEXCL does not.
-    if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int error = 0;
+    if (fstat(fd, &info) != 0) {
+        error = errno;
+    } else if (!S_ISCHR(info.st_mode)) {
+        error = ENOTTY;
+    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // The lock refuses a second opener even when it runs as root, which TIOCEXCL does not; the
+        // user is told the port is busy, as a refused TIOCEXCL says it.
+        error = errno == EWOULDBLOCK ? EBUSY : errno;
+    }
+    if (error != 0) {
         close(fd);
+        errno = error;
         return -1;
     }
     ioctl(fd, TIOCEXCL);
@@ -117,6 +125,26 @@ bool ApplySettings(int fd, const termios& settings)
     return errno == EINVAL && IsPseudoTerminal(fd);
 }
 
+/// The reason an open failed as the user reads it.
+std::string FailureReason(int error)
+{
+    // Serial devices belong to the group dialout, which a new user is not in.
+    if (error == EACCES) {
+        return std::generic_category().message(error)
+            + " - add yourself to the dialout group (sudo adduser $USER dialout) and log in again";
+    }
+    return std::generic_category().message(error);
+}
+
+ssize_t WriteOnce(int fd, std::uint8_t b)
+{
+    ssize_t written = 0;
+    do {
+        written = write(fd, &b, 1);
+    } while (written < 0 && errno == EINTR);
+    return written;
+}
+
 } // namespace
 
 bool MakeLineSettings(termios& settings, std::uint32_t baud, std::uint8_t byteSize, std::uint8_t parity)
@@ -132,7 +160,14 @@ bool MakeLineSettings(termios& settings, std::uint32_t baud, std::uint8_t byteSi
     cfsetospeed(&line, *speed);
     line.c_cflag = (line.c_cflag & ~CSIZE) | *size;
     line.c_cflag = (line.c_cflag & ~(PARENB | PARODD | CMSPAR)) | *parityFlags;
-    // A Windows port sends the bytes as given and ignores the carrier line.
+    // A Windows port has no line discipline: nothing the device sends is echoed, cooked, translated,
+    // stripped or marked, and no byte or break from it raises a signal or flushes the output.
+    line.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    line.c_iflag &= ~(ICRNL | INLCR | IGNCR | ISTRIP | INPCK | PARMRK | BRKINT);
+    // Nor does it stop on an XOFF unless told to, and Linux starts a tty with IXON on.
+    line.c_iflag &= ~(IXON | IXOFF | IXANY);
+    // The bytes go out as given, and the carrier line is ignored. Stop bits, RTS/CTS and VMIN/VTIME
+    // stay as the port had them: the link never reads, and Close puts everything back.
     line.c_oflag &= ~OPOST;
     line.c_cflag |= CLOCAL;
     settings = line;
@@ -150,26 +185,59 @@ bool CSerialPort::Open(int port, std::uint32_t baud, std::uint8_t byteSize, std:
     if (m_bOpened) {
         return true;
     }
-
-    // "COM<port>", resolved like a DOS device; nothing is held if the exclusive open fails.
-    m_hPort = OpenExclusive(ComPortDevice(port));
-    if (m_hPort < 0) {
+    // "COM<port>", resolved like a DOS device.
+    const std::string name = "COM" + std::to_string(port);
+    const std::string device = ComPortDevice(port);
+    if (device.empty()) {
+        m_openFailure = name + ": no such port";
         return false;
     }
-
-    // Time-outs, completion events and queue sizes have no counterpart here: a write is bounded
-    // by its own wait in WriteByte. Without the port's current settings there is nothing sound
-    // to change, so a failed read fails the open.
-    termios settings {};
-    const bool ok = tcgetattr(m_hPort, &settings) == 0 && MakeLineSettings(settings, baud, byteSize, parity)
-        && ApplySettings(m_hPort, settings);
-    if (!ok) {
-        CloseExclusive(m_hPort);
-        m_hPort = -1;
+    if (const int error = OpenLine(device, baud, byteSize, parity); error != 0) {
+        m_openFailure = name + " (" + device + "): " + FailureReason(error);
         return false;
     }
     m_bOpened = true;
+    m_openFailure.clear();
     return true;
+}
+
+int CSerialPort::OpenLine(const std::string& device, std::uint32_t baud, std::uint8_t byteSize,
+                          std::uint8_t parity)
+{
+    // Time-outs, completion events and queue sizes have no counterpart here: a write is bounded
+    // by its own wait in WriteByte.
+    m_hPort = OpenExclusive(device);
+    if (m_hPort < 0) {
+        return errno;
+    }
+    // Without the port's current settings there is nothing sound to change, nor to restore.
+    if (tcgetattr(m_hPort, &m_previousSettings) != 0) {
+        const int error = errno;
+        ReleasePort(false);
+        return error;
+    }
+    termios settings = m_previousSettings;
+    if (!MakeLineSettings(settings, baud, byteSize, parity)) {
+        ReleasePort(false);
+        return EINVAL;
+    }
+    if (!ApplySettings(m_hPort, settings)) {
+        const int error = errno;
+        ReleasePort(true);
+        return error;
+    }
+    return 0;
+}
+
+void CSerialPort::ReleasePort(bool restore)
+{
+    // While the port is still ours: the next program may take it the moment the lock goes. At
+    // once, not after a drain, which could hold Stop for good on a line stopped by RTS/CTS.
+    if (restore) {
+        tcsetattr(m_hPort, TCSANOW, &m_previousSettings);
+    }
+    CloseExclusive(m_hPort);
+    m_hPort = -1;
 }
 
 bool CSerialPort::Close()
@@ -177,37 +245,37 @@ bool CSerialPort::Close()
     if (!m_bOpened || m_hPort < 0) {
         return true;
     }
-    CloseExclusive(m_hPort);
+    ReleasePort(true);
     m_bOpened = false;
-    m_hPort = -1;
+    m_bLost = false;
     return true;
 }
 
 bool CSerialPort::WriteByte(std::uint8_t b)
 {
-    if (m_hPort < 0) {
+    // A device that is gone takes nothing: no write and no wait until the link is opened again.
+    if (m_hPort < 0 || m_bLost) {
         return true;
     }
-    ssize_t written = 0;
-    do {
-        written = write(m_hPort, &b, 1);
-    } while (written < 0 && errno == EINTR);
-    if (written >= 0 || errno != EAGAIN) {
+    if (WriteOnce(m_hPort, b) >= 0) {
+        return true;
+    }
+    if (errno != EAGAIN) {
+        m_bLost = true;
         return true;
     }
 
     // Pending: the device's queue is full. Wait for room at most kWriteWaitMs, then try once more.
-    // A hung-up or failed line is reported by poll at once, so a dead line costs no wait.
     pollfd pfd {m_hPort, POLLOUT, 0};
     int ready = 0;
     do {
         ready = poll(&pfd, 1, kWriteWaitMs);
     } while (ready < 0 && errno == EINTR);
-    if (ready <= 0 || (pfd.revents & POLLOUT) == 0 || (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-        return true;
-    }
-    written = write(m_hPort, &b, 1);
-    (void)written;
+    // A line that hung up meanwhile is lost; one with room gets the byte once more, and is lost when
+    // that write fails for a reason other than a full queue.
+    const bool hungUp = (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    const bool room = ready > 0 && (pfd.revents & POLLOUT) != 0;
+    m_bLost = hungUp || (room && WriteOnce(m_hPort, b) < 0 && errno != EAGAIN);
     return true;
 }
 

@@ -5,8 +5,10 @@
 
 #include <chrono>
 #include <filesystem>
+#include <poll.h>
 #include <string>
 #include <tuple>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -20,15 +22,21 @@ const std::string kLine = "DX de N0CALL:     14025.0  N1CALL       CW 599 strong
 // speed and control flags expected: B0 and the port's own flags when the request is refused.
 using LineTest = testing::TestWithParam<std::tuple<const char*, int, int, int, tcflag_t, speed_t, tcflag_t>>;
 
+// A line discipline's input and local modes, all of which a raw line clears but IGNPAR and NOFLSH.
+constexpr tcflag_t kInput
+    = ICRNL | INLCR | IGNCR | ISTRIP | INPCK | PARMRK | BRKINT | IXON | IXOFF | IXANY | IGNPAR;
+constexpr tcflag_t kLocal = ECHO | ECHONL | ICANON | ISIG | IEXTEN | NOFLSH;
+
 TEST_P(LineTest, FromThePortsSettings)
 {
     const auto& [name, baud, bits, parity, kept, speed, cflag] = GetParam();
-    termios line {0, OPOST | ONLCR, CS7 | PARENB | PARODD | kept, 0, 0, {}, 0, 0};
+    termios line {kInput, OPOST | ONLCR, CS7 | PARENB | PARODD | kept, kLocal, 0, {}, 0, 0};
     EXPECT_EQ(MakeLineSettings(line, baud, bits, parity), speed != B0);
     EXPECT_EQ(std::pair(cfgetispeed(&line), cfgetospeed(&line)), std::pair(speed, speed));
     // Output post-processing off: a "\n" goes out as it is, not as "\r\n".
-    EXPECT_EQ(line.c_oflag, speed == B0 ? OPOST | ONLCR : ONLCR);
-    EXPECT_EQ(line.c_cflag & ~CBAUD, cflag | kept);
+    EXPECT_EQ(std::tuple(line.c_iflag, line.c_oflag, line.c_cflag & ~CBAUD, line.c_lflag),
+              speed == B0 ? std::tuple(kInput, tcflag_t {OPOST | ONLCR}, cflag | kept, kLocal)
+                          : std::tuple(tcflag_t {IGNPAR}, tcflag_t {ONLCR}, cflag | kept, tcflag_t {NOFLSH}));
 }
 
 const LineTest::ParamType kLineRows[]
@@ -51,29 +59,61 @@ struct SerialPortTest : testing::Test
     testing_support::PtyPair m_pty;
 };
 
-TEST_F(SerialPortTest, OpenWriteCloseAndPulledCable)
+TEST_F(SerialPortTest, RawLineLeftAsFound)
 {
-    CSerialPort link, other;
-    // A port without a device, and a rate the line cannot take.
-    EXPECT_FALSE(other.Open(161, 9600, 8, 0) || other.Open(7, 38400, 8, 0));
-    ASSERT_TRUE(link.Open(7, 9600, 8, 0)) << "a failed open holds nothing";
-    EXPECT_TRUE(link.Open(7, 19200, 7, 2));
-    EXPECT_FALSE(other.Open(7, 9600, 8, 0)) << "exclusive, also for root";
-    termios now {};
-    tcgetattr(m_pty.slave(), &now);
-    EXPECT_EQ(cfgetospeed(&now), speed_t {B9600}) << "an open link keeps its first settings";
-    EXPECT_EQ(link.WriteBytes(kLine.data(), 75) + link.WriteBytes("\r\n", 2), 77);
-    EXPECT_EQ(link.WriteBytes("x", 0) + link.WriteBytes("x", -1), 0);
-    EXPECT_EQ(m_pty.read(kLine.size() + 2), kLine + "\r\n");
+    termios before {}, opened {}, after {};
+    tcgetattr(m_pty.slave(), &before);
+    // A fresh tty's line discipline: it would echo, and stop on XOFF.
+    ASSERT_EQ(before.c_iflag & (IXON | ICRNL), tcflag_t {IXON | ICRNL});
+    ASSERT_EQ(before.c_lflag & (ECHO | ICANON), tcflag_t {ECHO | ICANON});
+    CSerialPort link;
+    ASSERT_TRUE(link.Open(7, 1200, 8, 0) && link.Open(7, 19200, 7, 2));
+    tcgetattr(m_pty.slave(), &opened);
+    EXPECT_EQ(cfgetospeed(&opened), speed_t {B1200}) << "an open link keeps its first settings";
+
+    // The device sends an XOFF, its call and a command, and they have arrived before the spots go.
+    ASSERT_EQ(write(m_pty.master(), "\023DL1TST\r\nsh/dx 30\r\n", 19), 19);
+    pollfd arrived {m_pty.slave(), POLLIN, 0};
+    ASSERT_EQ(poll(&arrived, 1, 2000), 1);
+    for (int spot = 0; spot < 3; ++spot) {
+        EXPECT_EQ(link.WriteBytes(kLine.data(), 75) + link.WriteBytes("\r\n", 2), 77);
+    }
+    const std::string spots = kLine + "\r\n" + kLine + "\r\n" + kLine + "\r\n";
+    EXPECT_EQ(m_pty.read(spots.size()), spots) << "nothing echoed, nothing held back";
     link.Close();
-    EXPECT_EQ(link.WriteBytes("x", 1) + other.WriteBytes("x", 1), 0) << "closed, and never opened";
-    ASSERT_TRUE(other.Open(7, 9600, 8, 0));
+    tcgetattr(m_pty.slave(), &after);
+    EXPECT_EQ(std::tuple(after.c_iflag, after.c_oflag, after.c_cflag, after.c_lflag),
+              std::tuple(before.c_iflag, before.c_oflag, before.c_cflag, before.c_lflag));
+}
+
+TEST_F(SerialPortTest, OpenFailuresLostLinkAndBack)
+{
+    const std::string ports = ComPortLinkDirectory() + "/";
+    std::filesystem::create_symlink(m_config.path() / "gone", ports + "COM20");
+    CSerialPort link, other;
+    const auto fail = [&](int n, int baud) { return other.Open(n, baud, 8, 0) ? "" : other.OpenFailure(); };
+    EXPECT_EQ(fail(7, 38400), "COM7 (" + ports + "COM7): Invalid argument");
+    ASSERT_TRUE(link.Open(7, 9600, 8, 0)) << "a failed open holds nothing";
+    // No device for the number, a link to a device that is gone, and the port held (also for root).
+    EXPECT_EQ(fail(161, 9600) + "|" + fail(20, 9600) + "|" + fail(7, 9600),
+              "COM161: no such port|COM20 (" + ports + "COM20): No such file or directory|COM7 (" + ports
+                  + "COM7): Device or resource busy");
+    EXPECT_EQ(link.WriteBytes("x", 0) + link.WriteBytes("x", -1), 0);
 
     m_pty.closeMaster();
+    EXPECT_TRUE(link.WriteBytes("\r\n", 2) == 2 && link.IsLost());
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(other.WriteBytes((kLine + "\r\n").data(), 77), 77);
-    // Loose on purpose: a wait of 1000 ms for each byte would take 77 s.
+    EXPECT_EQ(link.WriteBytes(kLine.data(), 75), 75);
+    // Loose on purpose: a wait of 1000 ms for each byte would take 75 s.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    link.Close();
+    EXPECT_EQ(link.WriteBytes("x", 1) + other.WriteBytes("x", 1), 0) << "closed, and never opened";
+
+    // The same COM name with a device behind it again.
+    testing_support::PtyPair back;
+    back.linkAsComPort(7);
+    ASSERT_TRUE(link.Open(7, 9600, 8, 0)) << link.OpenFailure();
+    EXPECT_EQ(back.read(link.WriteBytes(kLine.data(), 75)), kLine) << "no longer lost";
 }
 
 TEST_F(SerialPortTest, PortsFromLinksAndTable)
