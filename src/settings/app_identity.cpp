@@ -8,7 +8,12 @@
 std::string ApplicationName()
 {
     // glibc keeps the base name of argv[0] for us, also where no Qt application object exists.
-    return program_invocation_short_name;
+    // Without its extension: "Quarnel.bin" keeps the settings and the caption of "Quarnel".
+    std::string name = program_invocation_short_name;
+    if (const std::size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0) {
+        name.erase(dot);
+    }
+    return name;
 }
 
 std::string OrganizationConfigFolder()

@@ -9,7 +9,7 @@
 /// The organisation under which the per-user files live.
 inline constexpr const char* kOrganizationName = "tolmar";
 
-/// The executable's base name: "Quarnel" for the installed program.
+/// The executable's file name without its folder and its extension: "Quarnel".
 [[nodiscard]] std::string ApplicationName();
 
 /// $XDG_CONFIG_HOME/tolmar (an absolute XDG_CONFIG_HOME only), else ~/.config/tolmar; empty when

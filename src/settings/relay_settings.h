@@ -6,16 +6,18 @@
 /// The address of the spot page used when none is stored and by the "&Default" button.
 inline constexpr const char* kDefaultSpotUrl = "http://www.dxsummit.fi/dxs/dx25.html?";
 
-/// The six settings of the relay. A default-constructed record holds the values used when
-/// nothing is stored.
+/// The settings of the relay. A default-constructed record holds the values used when nothing
+/// is stored.
 struct RelaySettings
 {
     std::string URL = kDefaultSpotUrl;
     std::string Port = "None";
-    std::int32_t Speed = 3;  ///< index into 1200, 2400, 4800, 9600, 19200
-    std::int32_t Bits = 1;   ///< 0 means 7 data bits, anything else 8
+    std::int32_t Speed = 3; ///< index into 1200, 2400, 4800, 9600, 19200
+    std::int32_t Bits = 1; ///< 0 means 7 data bits, anything else 8
     std::int32_t Parity = 1; ///< 0 none, 1 odd, 2 even
     std::int32_t DxccFilter = 0;
+    std::int32_t ClusterPort = 7300; ///< TCP port of the cluster node; 0 turns it off
+    std::string ClusterAddress = "127.0.0.1"; ///< where the node listens: nothing exposed by default
 
     bool operator==(const RelaySettings&) const = default;
 };

@@ -78,6 +78,8 @@ void LoadSettings(RelaySettings& settings, const std::string& file)
     settings.Parity = section.ReadInt("Parity", defaults.Parity);
     settings.Speed = section.ReadInt("Speed", defaults.Speed);
     settings.DxccFilter = section.ReadInt("DxccFilter", defaults.DxccFilter);
+    settings.ClusterPort = section.ReadInt("ClusterPort", defaults.ClusterPort);
+    settings.ClusterAddress = section.ReadText("ClusterAddress", defaults.ClusterAddress);
 }
 
 void SaveSettings(const RelaySettings& settings, const std::string& file)
@@ -92,4 +94,6 @@ void SaveSettings(const RelaySettings& settings, const std::string& file)
     section.WriteInt("Parity", settings.Parity);
     section.WriteInt("Speed", settings.Speed);
     section.WriteInt("DxccFilter", settings.DxccFilter);
+    section.WriteInt("ClusterPort", settings.ClusterPort);
+    section.WriteText("ClusterAddress", settings.ClusterAddress);
 }

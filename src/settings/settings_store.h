@@ -8,8 +8,8 @@
 // The per-user store of the settings: an INI file (QSettings), group "Settings". An absent or
 // unreadable value reads as the default of RelaySettings; a failed write is silent.
 
-/// Loads URL, Port, Bits, Parity, Speed and DxccFilter, in that order.
+/// Loads URL, Port, Bits, Parity, Speed, DxccFilter, ClusterPort and ClusterAddress, in that order.
 void LoadSettings(RelaySettings& settings, const std::string& file = DefaultSettingsFile());
 
-/// Saves Port, URL, Bits, Parity, Speed and DxccFilter, in that order.
+/// Saves Port, URL, Bits, Parity, Speed, DxccFilter, ClusterPort and ClusterAddress, in that order.
 void SaveSettings(const RelaySettings& settings, const std::string& file = DefaultSettingsFile());

@@ -8,8 +8,9 @@
 
 namespace {
 
-// DxccFilter holds a bit above the six continents; the URL a comma and a blank.
-const RelaySettings kChanged {"http://127.0.0.1:8080/dxs/dx25.html?a=1,b 2", "COM12", 4, 0, 2, 69};
+// DxccFilter holds a bit above the six continents; the URL a comma and a blank; the node serves
+// every IPv6 and IPv4 address.
+const RelaySettings kChanged {"http://127.0.0.1:8080/dxs/dx25.html?a=1,b 2", "COM12", 4, 0, 2, 69, 0, "::"};
 
 // Loading replaces every field, whatever the record held before.
 const auto Loaded = [](const std::filesystem::path& file) {
@@ -25,18 +26,22 @@ TEST(SettingsStore, SavedFileLoadsAsSaved)
     SaveSettings(kChanged, file.string());
     // The INI writer sorts the keys of a group, whatever the order they were written in.
     EXPECT_EQ((std::ostringstream() << std::ifstream(file).rdbuf()).str(),
-              "[Settings]\nBits=0\nDxccFilter=69\nParity=2\nPort=COM12\nSpeed=4\n"
-              "URL=\"http://127.0.0.1:8080/dxs/dx25.html?a=1,b 2\"\n");
+              "[Settings]\nBits=0\nClusterAddress=::\nClusterPort=0\nDxccFilter=69\nParity=2\nPort=COM12\n"
+              "Speed=4\nURL=\"http://127.0.0.1:8080/dxs/dx25.html?a=1,b 2\"\n");
     EXPECT_EQ(Loaded(file), kChanged);
 }
 
 TEST(SettingsStore, WhatCannotBeReadOrWrittenGivesTheDefaults)
 {
     const testing_support::TempDir dir;
-    const RelaySettings defaults {"http://www.dxsummit.fi/dxs/dx25.html?", "None", 3, 1, 1, 0};
+    const RelaySettings defaults {
+        "http://www.dxsummit.fi/dxs/dx25.html?", "None", 3, 1, 1, 0, 7300, "127.0.0.1"};
     EXPECT_EQ(Loaded(dir.path() / "absent.conf"), defaults);
     // Not a number, an unquoted comma (read as a list), a number beyond 32 bits.
-    EXPECT_EQ(Loaded(dir.write("bad.conf", "[Settings]\nSpeed=abc\nURL=a,b\nBits=4294967296\n")), defaults);
+    EXPECT_EQ(Loaded(dir.write("bad.conf",
+                               "[Settings]\nSpeed=abc\nURL=a,b\nBits=4294967296\n"
+                               "ClusterPort=7300x\nClusterAddress=127.0.0.1,::1\n")),
+              defaults);
     // Below a plain file no folder can be made, not even by root: the save fails without a word.
     const auto unwritable = dir.write("blocker", "") / "Quarnel.conf";
     testing::internal::CaptureStderr();

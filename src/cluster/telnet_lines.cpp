@@ -1,0 +1,60 @@
+#include "cluster/telnet_lines.h"
+
+#include <utility>
+
+namespace {
+
+constexpr unsigned char kIac = 255;
+constexpr unsigned char kSubnegotiationBegin = 250;
+constexpr unsigned char kSubnegotiationEnd = 240;
+constexpr unsigned char kWill = 251;
+constexpr unsigned char kDont = 254;
+
+} // namespace
+
+TelnetLines::TelnetLines(std::size_t maxLength)
+    : m_maxLength(maxLength)
+{
+}
+
+std::vector<std::string> TelnetLines::Feed(std::string_view bytes)
+{
+    std::vector<std::string> lines;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (m_state) {
+        case State::Command:
+            // WILL, WONT, DO and DONT name an option; IAC IAC is a data byte no command line needs.
+            m_state = byte >= kWill && byte <= kDont ? State::Option
+                : byte == kSubnegotiationBegin       ? State::Subnegotiation
+                                                     : State::Text;
+            continue;
+        case State::Option:
+            m_state = State::Text;
+            continue;
+        case State::Subnegotiation:
+            m_state = byte == kIac ? State::SubnegotiationIac : State::Subnegotiation;
+            continue;
+        case State::SubnegotiationIac:
+            m_state = byte == kSubnegotiationEnd ? State::Text : State::Subnegotiation;
+            continue;
+        case State::Text:
+            break;
+        }
+        if (byte == kIac) {
+            m_state = State::Command;
+            continue;
+        }
+        // CR LF is one line end; a CR followed by anything else (a NUL from telnet) ends it alone.
+        if (std::exchange(m_afterCr, false) && byte == '\n') {
+            continue;
+        }
+        if (byte == '\r' || byte == '\n') {
+            m_afterCr = byte == '\r';
+            lines.push_back(std::exchange(m_line, {}));
+        } else if ((byte == '\t' || (byte >= 0x20 && byte < 0x7F)) && m_line.size() < m_maxLength) {
+            m_line += byte == '\t' ? ' ' : static_cast<char>(byte);
+        }
+    }
+    return lines;
+}
