@@ -1,10 +1,14 @@
 // A spot page server on 127.0.0.1 for trying Quarnel without the internet: it serves either a
-// fixed file or a page of made-up but realistic DX spots that grows while it runs.
+// fixed file or made-up but realistic DX spots, a list that grows while it runs.
 //
-//   spot_server [--port N] (--page FILE | --demo [--interval S] [--initial N]) [--lifetime S]
+//   spot_server [--port N] (--page FILE | --demo [--format pre|json|csv] [--interval S]
+//               [--initial N]) [--lifetime S]
 //
-// The demo page starts with --initial spots (default 5) and gains one every --interval seconds
-// (default 3).
+// The demo starts with --initial spots (default 5) and gains one every --interval seconds
+// (default 3), newest first, at most 25. --format chooses how they are served: a "<PRE>" spot
+// page (pre, the default), a JSON array in the shape of DX Summit's spot API (json) or
+// caret-separated lines in the shape of HamQTH's CSV spots (csv). Only the shapes are imitated:
+// the spots are made up and the services' other fields are left out or empty.
 //
 // The first line on stdout is "port N", the port actually bound (useful with --port 0).
 // The server ends by itself after --lifetime seconds, and at once on SIGINT or SIGTERM.
@@ -35,15 +39,26 @@
 namespace {
 
 constexpr const char* kUsage
-    = "usage: spot_server [--port N] (--page FILE | --demo [--interval S] [--initial N]) "
-      "[--lifetime S]\n";
+    = "usage: spot_server [--port N] (--page FILE | --demo [--format pre|json|csv] [--interval S]\n"
+      "                   [--initial N]) [--lifetime S]\n"
+      "  --format  how the made-up spots are served: pre, a <PRE> spot page (default); json, the\n"
+      "            shape of DX Summit's JSON spots; csv, the shape of HamQTH's caret-separated\n"
+      "            spots. The shapes are imitated; the spots are not real.\n";
 constexpr std::size_t kMaxSpots = 25;
+
+enum class Format
+{
+    Pre,
+    Json,
+    Csv,
+};
 
 struct Options
 {
     int port = 0;
     std::string page;
     bool demo = false;
+    std::optional<Format> format;
     long interval = 3;
     long initial = 5;
     long lifetime = 3600;
@@ -76,6 +91,17 @@ std::optional<Options> parseOptions(int argc, char** argv)
         if (arg == "--page") {
             options.page = value;
             continue;
+        } else if (arg == "--format") {
+            if (value == "pre") {
+                options.format = Format::Pre;
+            } else if (value == "json") {
+                options.format = Format::Json;
+            } else if (value == "csv") {
+                options.format = Format::Csv;
+            } else {
+                return std::nullopt;
+            }
+            continue;
         } else if (arg == "--port") {
             number = parseNumber(value, 0, 65535);
             options.port = static_cast<int>(number.value_or(0));
@@ -93,7 +119,8 @@ std::optional<Options> parseOptions(int argc, char** argv)
             return std::nullopt;
         }
     }
-    if (options.demo == !options.page.empty()) {
+    // A format is the demo's: a page file is served as it is.
+    if (options.demo == !options.page.empty() || (options.format && !options.demo)) {
         return std::nullopt;
     }
     return options;
@@ -122,6 +149,56 @@ std::optional<std::string> readFile(const std::string& path)
     }
 }
 
+struct DemoSpot
+{
+    std::string spotter;
+    std::string frequency; ///< kHz with one decimal, "14025.3"
+    std::string band; ///< "20M"
+    std::string dxCall;
+    std::string comment;
+    std::time_t when;
+    long id;
+};
+
+std::string timeText(std::time_t when, const char* format)
+{
+    std::tm utc {};
+    gmtime_r(&when, &utc);
+    char text[32];
+    if (std::strftime(text, sizeof text, format, &utc) == 0) {
+        return {};
+    }
+    return text;
+}
+
+// One line in the columns of a spot page: spotter from 0, frequency right-aligned in 8-17,
+// DX call from 19, comment in 30-59, time HHMM in 60-63 followed by "Z".
+std::string preLine(const DemoSpot& spot)
+{
+    char line[80];
+    std::snprintf(line, sizeof line, "%-8.8s%10.10s %-11.11s%-30.30s%.4sZ", spot.spotter.c_str(),
+                  spot.frequency.c_str(), spot.dxCall.c_str(), spot.comment.c_str(),
+                  timeText(spot.when, "%H%M").c_str());
+    return line;
+}
+
+// DX Summit's shape: the frequency in kHz, the time in UTC without a zone. Calls and comments
+// are made of letters, digits, blanks and "-.?" only, so nothing needs escaping.
+std::string jsonRecord(const DemoSpot& spot)
+{
+    return "{\"de_call\":\"" + spot.spotter + "\",\"dx_call\":\"" + spot.dxCall
+        + "\",\"frequency\":" + spot.frequency + ",\"info\":\"" + spot.comment + "\",\"time\":\""
+        + timeText(spot.when, "%Y-%m-%dT%H:%M:%S") + "\",\"id\":" + std::to_string(spot.id) + "}";
+}
+
+// HamQTH's shape: Spotter^Freq(kHz)^DXCall^Comment^HHMM YYYY-MM-DD^LoTW^eQSL^Continent^Band^
+// Country^DXCC, what the demo does not know left empty.
+std::string caretLine(const DemoSpot& spot)
+{
+    return spot.spotter + "^" + spot.frequency + "^" + spot.dxCall + "^" + spot.comment + "^"
+        + timeText(spot.when, "%H%M %Y-%m-%d") + "^^^^" + spot.band + "^^";
+}
+
 // Made-up spots: common prefixes of every continent with invented suffixes, frequencies in the
 // CW and phone parts of the HF bands, and the short comments real spotters write.
 class SpotMaker
@@ -132,18 +209,14 @@ public:
     {
     }
 
-    // One line in the columns of a spot page: spotter from 0, frequency right-aligned in 8-17,
-    // DX call from 19, comment in 30-59, time HHMM in 60-63 followed by "Z".
-    std::string line(std::time_t when)
+    DemoSpot spot(std::time_t when, long id)
     {
-        std::tm utc {};
-        gmtime_r(&when, &utc);
-        char time[8];
-        std::snprintf(time, sizeof time, "%02d%02d", utc.tm_hour % 24, utc.tm_min % 60);
-        char line[80];
-        std::snprintf(line, sizeof line, "%-8.8s%10.10s %-11.11s%-30.30s%.4sZ", call().c_str(),
-                      frequency().c_str(), call().c_str(), pick(kComments), time);
-        return line;
+        const Band& band = kBands[static_cast<std::size_t>(number(0, kBands.size() - 1))];
+        char frequency[16];
+        std::snprintf(frequency, sizeof frequency, "%d.%d", number(band.lowKhz, band.highKhz - 1),
+                      number(0, 9));
+        // A braced list is evaluated in order: the spotter's call is made before the DX call.
+        return {call(), frequency, band.name, call(), pick(kComments), when, id};
     }
 
 private:
@@ -151,6 +224,7 @@ private:
     {
         int lowKhz;
         int highKhz;
+        const char* name;
     };
 
     static constexpr std::array<const char*, 40> kPrefixes = {
@@ -159,15 +233,15 @@ private:
         "SU", "5Z4", "JA", "UA9", "BV", "HL",  "VU2", "9M2", "4X", "VK", "ZL", "YB",
     };
     static constexpr std::array<Band, 9> kBands = {{
-        {1810, 1850},
-        {3500, 3800},
-        {7000, 7200},
-        {10100, 10150},
-        {14000, 14350},
-        {18068, 18168},
-        {21000, 21450},
-        {24890, 24990},
-        {28000, 29000},
+        {1810, 1850, "160M"},
+        {3500, 3800, "80M"},
+        {7000, 7200, "40M"},
+        {10100, 10150, "30M"},
+        {14000, 14350, "20M"},
+        {18068, 18168, "17M"},
+        {21000, 21450, "15M"},
+        {24890, 24990, "12M"},
+        {28000, 29000, "10M"},
     }};
     static constexpr std::array<const char*, 14> kComments = {
         "CQ",         "599 TNX",   "UP 2",      "CQ UP 2",        "5NN TU",       "TNX QSO",    "QSX 5-10 UP",
@@ -195,25 +269,18 @@ private:
         return text;
     }
 
-    std::string frequency()
-    {
-        const Band& band = kBands[static_cast<std::size_t>(number(0, kBands.size() - 1))];
-        char text[16];
-        std::snprintf(text, sizeof text, "%d.%d", number(band.lowKhz, band.highKhz - 1), number(0, 9));
-        return text;
-    }
-
     std::mt19937 m_random;
 };
 
-// The demo page: spots appear one per interval, newest first, at most kMaxSpots. They are made
+// The demo's spots: they appear one per interval, newest first, at most kMaxSpots. They are made
 // when a request comes in, for every interval that has passed since the last one, so no thread
 // of its own is needed.
 class DemoPage
 {
 public:
-    DemoPage(long interval, long initial)
-        : m_interval(interval)
+    DemoPage(Format format, long interval, long initial)
+        : m_format(format)
+        , m_interval(interval)
         , m_startWall(std::time(nullptr))
         , m_start(std::chrono::steady_clock::now())
     {
@@ -234,19 +301,38 @@ public:
             add(m_startWall + m_made * m_interval);
         }
         std::ostringstream page;
-        page << "<HTML><HEAD><TITLE>DX spots</TITLE></HEAD><BODY>\n"
-             << "<H1>Latest DX spots</H1>\n<PRE>\n";
-        for (const auto& spot : m_spots) {
-            page << spot << '\n';
+        if (m_format == Format::Json) {
+            page << '[';
+            for (const auto& spot : m_spots) {
+                page << (&spot == &m_spots.front() ? "" : ",") << jsonRecord(spot);
+            }
+            page << "]\n";
+        } else if (m_format == Format::Csv) {
+            for (const auto& spot : m_spots) {
+                page << caretLine(spot) << '\n';
+            }
+        } else {
+            page << "<HTML><HEAD><TITLE>DX spots</TITLE></HEAD><BODY>\n"
+                 << "<H1>Latest DX spots</H1>\n<PRE>\n";
+            for (const auto& spot : m_spots) {
+                page << preLine(spot) << '\n';
+            }
+            page << "</PRE>\n</BODY></HTML>\n";
         }
-        page << "</PRE>\n</BODY></HTML>\n";
         return page.str();
+    }
+
+    const char* contentType() const
+    {
+        return m_format == Format::Json ? "application/json"
+            : m_format == Format::Csv   ? "text/plain"
+                                        : "text/html";
     }
 
 private:
     void add(std::time_t when)
     {
-        m_spots.push_front(m_maker.line(when));
+        m_spots.push_front(m_maker.spot(when, ++m_lastId));
         if (m_spots.size() > kMaxSpots) {
             m_spots.pop_back();
         }
@@ -254,11 +340,13 @@ private:
 
     std::mutex m_mutex;
     SpotMaker m_maker;
-    std::deque<std::string> m_spots;
+    std::deque<DemoSpot> m_spots;
+    Format m_format;
     long m_interval;
     std::time_t m_startWall;
     std::chrono::steady_clock::time_point m_start;
     long m_made = 0; ///< spots made since the start, the initial ones not counted
+    long m_lastId = 0; ///< increases with every spot, as the services' ids do
 };
 
 // Waits until SIGINT or SIGTERM arrives or `seconds` have passed. The signals are blocked in
@@ -307,7 +395,7 @@ int main(int argc, char** argv)
 
     std::optional<DemoPage> demo;
     if (options->demo) {
-        demo.emplace(options->interval, options->initial);
+        demo.emplace(options->format.value_or(Format::Pre), options->interval, options->initial);
     }
 
     httplib::Server server;
@@ -318,7 +406,7 @@ int main(int argc, char** argv)
     });
     server.Get(".*", [&](const httplib::Request&, httplib::Response& response) {
         if (demo) {
-            response.set_content(demo->body(), "text/html");
+            response.set_content(demo->body(), demo->contentType());
         } else if (auto bytes = readFile(options->page)) {
             response.set_content(std::move(*bytes), "text/html");
         } else {

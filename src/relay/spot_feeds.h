@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+/// One spot of a feed, as the five fields a "<PRE>" page's column cuts would give for it.
+struct FeedSpot
+{
+    std::string spotter; ///< the spotter's call, no colon (1-20 characters, no blank or control)
+    std::string frequency; ///< kHz with one decimal, right-aligned in 10 ("   14025.0")
+    std::string dxCall; ///< " " + the DX call left-aligned, cut or filled to 11 (12 in all)
+    std::string comment; ///< cut or filled with blanks to 30
+    std::string time; ///< HHMM in UTC
+};
+
+/// Records looked at in one body, well-formed or not; a longer feed's later (older) ones are not read.
+inline constexpr std::size_t kFeedRecordLimit = 1000;
+/// JSON text parsed of one body: records that end past it are not read, so that a hostile array of
+/// tiny objects costs tens of MiB, not the half GiB that parsing a whole 16 MiB body would.
+inline constexpr std::size_t kFeedJsonTextLimit = 1 << 20;
+
+/// The spots of a JSON or caret-separated spot feed, in the order the body lists them; nothing
+/// when the body is none of the known formats. Malformed records are skipped.
+///
+/// Formats, recognised by content alone:
+/// - JSON: a top-level array (first non-blank character "["). Each object is read by its fields:
+///   with "frequency" it is DX Summit's shape (de_call, dx_call, frequency in kHz, info, time
+///   "YYYY-MM-DDTHH:MM:SS" in UTC), otherwise Spothole's (de_call, dx_call, freq in Hz, comment,
+///   time in epoch seconds). Other fields are ignored; a missing or null comment is empty.
+/// - Caret-separated lines (HamQTH): Spotter^Freq(kHz)^DXCall^Comment^HHMM YYYY-MM-DD^..., the
+///   fields after the fifth ignored.
+///
+/// A body is a feed when it is wholly one format and gives at least one well-formed spot; an
+/// empty JSON array is a feed without spots (the service had none to list). A JSON text that
+/// does not close (a cut transfer) or is followed by more than blanks, caret lines mixed with
+/// lines without a caret, and a body without a single well-formed spot are no feed: such a body
+/// is an error page, a failed transfer or another kind of page more likely than a feed, and
+/// "Received unvalid page" says so; taking its well-formed part would relay a guess.
+///
+/// A record is malformed, and skipped, when a field is missing or of the wrong type, a call is
+/// empty, longer than 20 bytes or holds a blank or control character, the frequency is not
+/// finite, rounds to 0.0 or below, or does not fit 10 columns, or the time is not a date and
+/// time of the calendar. Control characters in a comment become blanks, so that no comment can
+/// break the cluster line. Within kFeedJsonTextLimit and kFeedRecordLimit, a hostile feed costs
+/// no more than a hostile "<PRE>" page.
+[[nodiscard]] std::optional<std::vector<FeedSpot>> ParseSpotFeed(const std::string& body);
