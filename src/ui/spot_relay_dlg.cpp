@@ -38,10 +38,11 @@ QPushButton* AddButton(QWidget* dialog, const char* id, const QString& caption, 
 
 } // namespace
 
-CSpotRelayDlg::CSpotRelayDlg(PageSource& source, QWidget* parent)
+CSpotRelayDlg::CSpotRelayDlg(PageSource& source, std::string settingsFile, QWidget* parent)
     : QDialog(parent,
               Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                   | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint)
+    , m_settingsFile(std::move(settingsFile))
     , m_relay(*this, source, m_settings)
 {
     setWindowTitle(QStringLiteral("Quarnel"));
@@ -104,7 +105,7 @@ void CSpotRelayDlg::OnInitDialog()
     m_log->clear();
     addAction(m_aboutAction);
     m_log->SetExtraMenuAction(m_aboutAction);
-    LoadSettings(m_settings);
+    LoadSettings(m_settings, m_settingsFile);
 
     if (!CountryFileReadable()) {
         ShowMessage("Unable to open CTY.DAT\n Filter operation disabled");
@@ -194,7 +195,7 @@ void CSpotRelayDlg::SaveSettingsOnce()
 {
     if (m_initialised && !m_settingsSaved) {
         m_settingsSaved = true;
-        SaveSettings(m_settings);
+        SaveSettings(m_settings, m_settingsFile);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "relay/relay_window.h"
 #include "relay/spot_relay.h"
+#include "settings/app_identity.h"
 #include "settings/relay_settings.h"
 
 #include <functional>
@@ -23,8 +24,10 @@ class CSpotRelayDlg : public QDialog, public RelayWindow
     Q_OBJECT
 
 public:
-    /// The window takes its pages from `source`, which must outlive it.
-    explicit CSpotRelayDlg(PageSource& source, QWidget* parent = nullptr);
+    /// The window takes its pages from `source`, which must outlive it, and keeps its settings in
+    /// `settingsFile`.
+    explicit CSpotRelayDlg(PageSource& source, std::string settingsFile = DefaultSettingsFile(),
+                           QWidget* parent = nullptr);
     ~CSpotRelayDlg() override;
 
     void setVisible(bool visible) override;
@@ -54,6 +57,7 @@ private:
     void Dispatch(const std::function<void()>& handler);
     void SaveSettingsOnce();
 
+    std::string m_settingsFile;
     RelaySettings m_settings;
     SpotRelay m_relay;
     QTimer m_timer;

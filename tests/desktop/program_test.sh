@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Quarnel as a real window under Xvfb: Alt+R relays the three spots of a page served on 127.0.0.1
-# to a pty linked as COM5, once; Escape ends the program with status 0 and its settings saved.
-#   xvfb_test.sh QUARNEL_BINARY SPOT_SERVER_BINARY
+# The real program relays the three spots of a page served on 127.0.0.1 to a pty linked as COM5,
+# once. As a window under Xvfb: Alt+R starts it, Escape ends it with status 0 and its settings
+# saved. Headless, without a display: it starts at once, prints the same lines, and SIGTERM ends
+# it with status 0 within a second, the pty's termios as they were, the settings file untouched.
+#   program_test.sh window|headless QUARNEL_BINARY SPOT_SERVER_BINARY
 set -euo pipefail
 # A sanitizer build must know the third-party leaks.
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$(dirname "$(realpath "$0")")/../lsan.supp}
@@ -18,7 +20,7 @@ if [ "$1" = --in-x ]; then # under xvfb-run, in the test's folder: the program, 
     echo "FAIL: Quarnel ended with status $?" && exit 1
 fi
 
-script=$(realpath "$0") quarnel=$(realpath "$1") spot_server=$(realpath "$2")
+mode=$1 script=$(realpath "$0") quarnel=$(realpath "$2") spot_server=$(realpath "$3")
 tmp=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$tmp"' EXIT
 cd "$tmp"
@@ -40,7 +42,21 @@ ln -s "$tmp/dev" config/tolmar/Quarnel/ports/COM5
 # DxccFilter is left out: only the save on the way out writes it.
 printf '[Settings]\nURL=http://127.0.0.1:%s/dx25.html?\nPort=COM5\nParity=0\n' "$http_port" >config/tolmar/Quarnel.conf
 
-XDG_CONFIG_HOME=$tmp/config xvfb-run -a bash "$script" --in-x "$quarnel"
+export XDG_CONFIG_HOME=$tmp/config
+if [ "$mode" = window ]; then
+    xvfb-run -a bash "$script" --in-x "$quarnel"
+    grep -qx DxccFilter=0 config/tolmar/Quarnel.conf || { echo "FAIL: settings not saved"; exit 1; }
+else
+    cp config/tolmar/Quarnel.conf settings && stty -g -F dev >termios
+    (cd work && exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$quarnel" --headless \
+        --config "$tmp/settings") >stdout 2>stderr & app=$!
+    { timeout 10 head -c "$(wc -c <expected)" >received && timeout 3 cat >again; } <peer || true
+    kill -TERM "$app" && sleep 1
+    kill -0 "$app" 2>/dev/null && { echo "FAIL: still running a second after SIGTERM"; exit 1; }
+    wait "$app" || { echo "FAIL: ended with status $?: $(cat stderr)"; exit 1; }
+    tr -d '\r' <expected | cmp - stdout || { echo "FAIL: standard output: $(cat stdout stderr)"; exit 1; }
+    [ "$(stty -g -F dev)" = "$(cat termios)" ] || { echo "FAIL: termios not restored"; exit 1; }
+    cmp settings config/tolmar/Quarnel.conf || { echo "FAIL: the settings file was written"; exit 1; }
+fi
 cmp expected received || { echo "FAIL: not the three cluster lines"; exit 1; }
 [ ! -s again ] || { echo "FAIL: spots sent again: $(od -c again | head -n 3)"; exit 1; }
-grep -qx DxccFilter=0 config/tolmar/Quarnel.conf || { echo "FAIL: settings not saved"; exit 1; }
