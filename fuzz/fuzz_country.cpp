@@ -1,10 +1,11 @@
-// Any call text against any country file: no crash or hang, results in range, the record written
-// exactly when there is a match, and a continent that is none or one of the six.
+// The alias index against the line-by-line scan it stands in for: for any country file and any
+// call text, FindCountry gives the same result and the same record both ways, and ContinentOfCall
+// the same bit.
 //
 // Input layout: byte 0 = length of the call text, then the call text (any bytes), then the whole
 // country file.
 
-#include "country/country.h"
+#include "country/country_file.h"
 #include "fuzz_common.h"
 
 #include <algorithm>
@@ -12,11 +13,7 @@
 #include <string>
 #include <string_view>
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    fuzzing::ProcessTempDir();
-    return 0;
-}
+using country_detail::Lookup;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -24,27 +21,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const char* bytes = reinterpret_cast<const char*>(data);
-    const std::size_t callLength = std::min<std::size_t>(data[0], size - 1);
-    const std::string call(bytes + 1, callLength);
-    fuzzing::WriteFileHere("cty.dat", std::string_view(bytes + 1 + callLength, size - 1 - callLength));
-
-    const int bit = ContinentOfCall(call.c_str());
-    FUZZ_CHECK(bit == 0
-                   || std::any_of(kContinents.begin(), kContinents.end(),
-                                  [bit](const Continent& c) { return c.bit == bit; }),
-               "ContinentOfCall('" + fuzzing::Escaped(call) + "') = " + std::to_string(bit));
+    const std::size_t textLength = std::min<std::size_t>(data[0], size - 1);
+    const std::string text(bytes + 1, textLength);
+    const auto file
+        = country_detail::ParseCountryFile(std::string_view(bytes + 1 + textLength, size - 1 - textLength));
 
     // The lookup is handed at most 39 characters, as the continent resolution cuts them.
-    const std::string lookup = std::string(call.c_str()).substr(0, 39);
-    char record[kCountryRecordSize];
-    std::memset(record, 0xA5, sizeof record);
-    const int result = FindCountry(lookup.c_str(), record);
-    const std::string context = "call '" + fuzzing::Escaped(lookup) + "', result " + std::to_string(result);
-    FUZZ_CHECK(result == 0 || result == 99 || (result >= 1 && result < static_cast<int>(lookup.size())),
-               context);
+    const std::string call = std::string(text.c_str()).substr(0, 39);
+    char indexed[kCountryRecordSize];
+    char scanned[kCountryRecordSize];
+    std::memset(indexed, 0xA5, sizeof indexed);
+    std::memset(scanned, 0xA5, sizeof scanned);
+    const int fast = FindCountryIn(*file, Lookup::Indexed, call.c_str(), indexed);
+    const int literal = FindCountryIn(*file, Lookup::Literal, call.c_str(), scanned);
+    const auto context = [&] {
+        return "call '" + fuzzing::Escaped(call) + "': index " + std::to_string(fast) + ", scan "
+            + std::to_string(literal) + "\nindex record " + fuzzing::Escaped({indexed, sizeof indexed})
+            + "\nscan record  " + fuzzing::Escaped({scanned, sizeof scanned});
+    };
+    FUZZ_CHECK(fast == literal && std::memcmp(indexed, scanned, sizeof indexed) == 0, context());
+    FUZZ_CHECK(literal == 0 || literal == 99 || (literal >= 1 && literal < static_cast<int>(call.size())),
+               context());
     // A match always writes the record (a header line ends in a NUL), no match never does.
-    FUZZ_CHECK((result == 0)
-                   == std::all_of(record, record + sizeof record, [](char c) { return c == '\xA5'; }),
-               "record written without a match, or a match without a record; " + context);
+    FUZZ_CHECK((literal == 0)
+                   == std::all_of(scanned, scanned + sizeof scanned, [](char c) { return c == '\xA5'; }),
+               context());
+
+    const int bit = ContinentOfCallIn(*file, Lookup::Indexed, text.c_str());
+    const int literalBit = ContinentOfCallIn(*file, Lookup::Literal, text.c_str());
+    FUZZ_CHECK(bit == literalBit
+                   && (bit == 0
+                       || std::any_of(kContinents.begin(), kContinents.end(),
+                                      [bit](const Continent& c) { return c.bit == bit; })),
+               "text '" + fuzzing::Escaped(text) + "': index " + std::to_string(bit) + ", scan "
+                   + std::to_string(literalBit));
     return 0;
 }

@@ -1,8 +1,22 @@
 #include "country/country.h"
 
-#include <cstdio>
+#include "country/country_file.h"
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
 #include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+using country_detail::CountryFile;
+using country_detail::Lookup;
 
 namespace {
 
@@ -10,161 +24,15 @@ constexpr const char* kCountryFileName = "cty.dat";
 /// Column (from 0) and width of the continent field inside a CountryRecord.
 constexpr int kContinentColumn = 36;
 constexpr int kContinentWidth = 5;
-/// Characters taken by one read of the country file, line feed included.
-constexpr int kMaxLineLength = 254;
-/// A line buffer: one read plus the end of the text.
-constexpr int kLineBufferSize = kCountryRecordSize;
 /// The working copy of a call-sign text: 39 characters and the end of the text.
 constexpr int kWorkingTextSize = 40;
 /// Parts of a call sign cut at "/".
 constexpr int kMaxParts = 10;
 
-struct FileCloser
-{
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-/// Reads one piece of at most 254 characters. A CR before the LF is not part of the line, as a
-/// text-mode read on the system the file format comes from would give it.
-bool ReadLine(std::FILE* file, char (&line)[kLineBufferSize])
-{
-    if (std::fgets(line, kMaxLineLength + 1, file) == nullptr) {
-        return false;
-    }
-    const std::size_t length = std::strlen(line);
-    if (length >= 2 && line[length - 2] == '\r' && line[length - 1] == '\n') {
-        line[length - 2] = '\n';
-        line[length - 1] = '\0';
-    } else if (length == static_cast<std::size_t>(kMaxLineLength) && line[length - 1] == '\r') {
-        // The read stopped between CR and LF: they still form one line end.
-        const int next = std::getc(file);
-        if (next == '\n') {
-            line[length - 1] = '\n';
-        } else if (next != EOF) {
-            std::ungetc(next, file);
-        }
-    }
-    return true;
-}
-
-bool IsWordEnd(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0';
-}
-
-/// The alias text T: "," followed by the first word of the alias line.
-void BuildAliasText(const char* line, char (&text)[kLineBufferSize])
-{
-    while (*line == ' ' || *line == '\t') {
-        ++line;
-    }
-    int length = 0;
-    text[length++] = ',';
-    // The line holds at most 254 characters, so the word always fits behind the ",".
-    while (!IsWordEnd(*line) && length < kLineBufferSize - 1) {
-        text[length++] = *line++;
-    }
-    text[length] = '\0';
-}
-
-bool IsAliasEnd(char c)
-{
-    return c == ',' || c == ';' || c == '(' || c == '[' || c == '<' || c == '{';
-}
-
-/// Compares the alias at `alias` with the call from its first character. Returns the character
-/// that ended the alias when every character before it equals the call's, else nullptr and the
-/// first differing character in `difference`.
-const char* VerifyAlias(const char* alias, const char* call, const char*& difference)
-{
-    for (int i = 0;; ++i) {
-        // An alias with nothing after it in the word ends with the word.
-        if (IsAliasEnd(alias[i]) || alias[i] == '\0') {
-            return alias + i;
-        }
-        if (call[i] == '\0' || call[i] != alias[i]) {
-            difference = alias + i;
-            return nullptr;
-        }
-    }
-}
-
-/// The record takes the header line as read; the rest of the buffer is cleared so that no stale
-/// byte of an earlier content can ever be read as part of the field.
-void CopyHeader(const char (&header)[kLineBufferSize], char (&record)[kCountryRecordSize])
-{
-    const std::size_t length = strnlen(header, kMaxLineLength);
-    std::memcpy(record, header, length);
-    std::memset(record + length, 0, sizeof(record) - length);
-}
-
-/// Moves `position` to just after the next `closing`; nullptr when the text holds none.
-const char* SkipPast(const char* position, char closing)
-{
-    const char* found = std::strchr(position, closing);
-    return found == nullptr ? nullptr : found + 1;
-}
-
 bool IsDesignator(const char* part)
 {
     return std::strcmp(part, "P") == 0 || std::strcmp(part, "M") == 0 || std::strcmp(part, "MM") == 0
         || part[0] == 'Q';
-}
-
-void WriteContinentField(char (&record)[kCountryRecordSize], const char* code, int column, int width);
-
-/// Applies the override groups that follow an alias, starting at `position` inside the
-/// NUL-terminated alias text. Only "{XX}" changes the record's continent field.
-void ApplyAliasOverrides(const char* position, char (&record)[kCountryRecordSize])
-{
-    // An override whose closing character is missing ends the overrides with the alias text.
-    while (position != nullptr) {
-        switch (*position) {
-        case '(':
-            position = SkipPast(position, ')');
-            break;
-        case '[':
-            position = SkipPast(position, ']');
-            break;
-        case '<':
-            position = SkipPast(position, '>');
-            break;
-        case '{': {
-            char code[3] = {};
-            int length = 0;
-            while (length < 2 && position[1 + length] != '\0') {
-                code[length] = position[1 + length];
-                ++length;
-            }
-            WriteContinentField(record, code, kContinentColumn, kContinentWidth);
-            position = length < 2 ? nullptr : SkipPast(position + 2, '}');
-            break;
-        }
-        default:
-            return;
-        }
-    }
-}
-
-/// Writes `code`, ":" and blank fill into the field at `column` of `width` characters.
-void WriteContinentField(char (&record)[kCountryRecordSize], const char* code, int column, int width)
-{
-    if (code == nullptr || column < 0 || width < 0 || column >= kCountryRecordSize) {
-        return;
-    }
-    const int codeLength = static_cast<int>(std::strlen(code));
-    const int extent = codeLength + 1 > width ? codeLength + 1 : width;
-    // A field beyond the end of the record's text does not exist; writing it would move the end.
-    if (extent > kCountryRecordSize - column
-        || static_cast<int>(strnlen(record, static_cast<std::size_t>(column + extent))) < column + extent) {
-        return;
-    }
-    std::memcpy(record + column, code, static_cast<std::size_t>(codeLength));
-    record[column + codeLength] = ':';
-    for (int i = codeLength + 1; i < width; ++i) {
-        record[column + i] = ' ';
-    }
 }
 
 /// Copies the continent code out of the field at `column` of `width` characters into `out`.
@@ -189,90 +57,194 @@ void ReadContinentField(const char (&record)[kCountryRecordSize], char (&out)[kC
     out[length] = '\0';
 }
 
+/// What tells one version of a file from another: a change of any of these is a new version.
+/// Mode and owner count too, so that a file that can no longer be read stops answering.
+struct FileVersion
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::time_t seconds = 0;
+    long nanoseconds = 0;
+    mode_t mode = 0;
+    uid_t owner = 0;
+    gid_t group = 0;
+    bool operator==(const FileVersion&) const = default;
+};
+
+FileVersion VersionOf(const struct stat& status)
+{
+    return {status.st_dev,          status.st_ino,  status.st_size, status.st_mtim.tv_sec,
+            status.st_mtim.tv_nsec, status.st_mode, status.st_uid,  status.st_gid};
+}
+
+bool IsRegularFile(const char* name, struct stat& status)
+{
+    return stat(name, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+/// The names in the current folder that equal "cty.dat" ignoring case, "cty.dat" itself left out,
+/// in byte order. ASCII only: the locale must not decide which file is read.
+std::vector<std::string> ListCaseVariants()
+{
+    std::vector<std::string> names;
+    const std::unique_ptr<DIR, int (*)(DIR*)> folder(opendir("."), closedir);
+    if (folder == nullptr) {
+        return names;
+    }
+    while (const dirent* entry = readdir(folder.get())) {
+        const std::string name = entry->d_name;
+        if (name.size() == std::strlen(kCountryFileName) && name != kCountryFileName
+            && std::equal(name.begin(), name.end(), kCountryFileName, [](char a, char b) {
+                   return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+               })) {
+            names.push_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct Descriptor
+{
+    int fd;
+    ~Descriptor()
+    {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+};
+
+/// The parsed country file, kept from one lookup to the next while the file stays the same.
+class CountryFileCache
+{
+public:
+    /// The country file as the lookups see it now; nullptr when there is none that can be read.
+    const CountryFile* Current()
+    {
+        struct stat status
+        {
+        };
+        const char* name = Locate(status);
+        if (name == nullptr) {
+            m_file.reset();
+        } else if (m_file == nullptr || VersionOf(status) != m_version) {
+            Load(name);
+        }
+        return m_file.get();
+    }
+
+private:
+    /// "cty.dat" when it is a regular file, else the first case variant of it that is one.
+    const char* Locate(struct stat& status)
+    {
+        if (IsRegularFile(kCountryFileName, status)) {
+            return kCountryFileName;
+        }
+        for (const std::string& variant : CaseVariants()) {
+            if (IsRegularFile(variant.c_str(), status)) {
+                return variant.c_str();
+            }
+        }
+        return nullptr;
+    }
+
+    /// Listing a folder costs far more than a stat, so the listing is kept while the folder's
+    /// version stays the same.
+    const std::vector<std::string>& CaseVariants()
+    {
+        struct stat folder
+        {
+        };
+        if (stat(".", &folder) != 0) {
+            m_folderListed = false;
+            m_variants.clear();
+            return m_variants;
+        }
+        if (m_folderListed && VersionOf(folder) == m_folderVersion) {
+            return m_variants;
+        }
+        m_variants = ListCaseVariants();
+        m_folderVersion = VersionOf(folder);
+        // Time stamps are coarse (2 s on some file systems): a folder changed that recently can
+        // change again under the same stamp, so its listing is only kept once it is older.
+        m_folderListed = folder.st_mtim.tv_sec + 2 < std::time(nullptr);
+        return m_variants;
+    }
+
+    void Load(const char* name)
+    {
+        m_file.reset();
+        // Not blocking: a FIFO put in the file's place since the stat must not hang the lookup.
+        const Descriptor file {open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+        struct stat status
+        {
+        };
+        if (file.fd < 0 || fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+            return;
+        }
+        std::string bytes;
+        bytes.reserve(static_cast<std::size_t>(status.st_size));
+        char buffer[65536];
+        for (;;) {
+            const ssize_t count = read(file.fd, buffer, sizeof buffer);
+            if (count > 0) {
+                bytes.append(buffer, static_cast<std::size_t>(count));
+            } else if (count == 0) {
+                break;
+            } else if (errno != EINTR) {
+                return;
+            }
+        }
+        // The version read is the one the descriptor shows, whatever the name shows by now.
+        m_file = country_detail::ParseCountryFile(bytes);
+        m_version = VersionOf(status);
+    }
+
+    std::shared_ptr<const CountryFile> m_file;
+    FileVersion m_version;
+    std::vector<std::string> m_variants;
+    FileVersion m_folderVersion;
+    bool m_folderListed = false;
+};
+
+const CountryFile* CurrentCountryFile()
+{
+    static CountryFileCache cache;
+    return cache.Current();
+}
+
 } // namespace
 
 int FindCountry(const char* call, char (&record)[kCountryRecordSize])
 {
-    // An empty call would count as matched in full without any alias having been met.
     if (call == nullptr || call[0] == '\0') {
         return 0;
     }
-
-    // The file is opened anew for every lookup, so a changed file takes effect at once.
-    const FileHandle file(std::fopen(kCountryFileName, "r"));
-    if (!file) {
-        return 0;
-    }
-
-    // The matched count only grows during the whole lookup; it is not reset between countries.
-    int m = 0;
-    char header[kLineBufferSize];
-    char line[kLineBufferSize];
-    char aliasText[kLineBufferSize];
-    char pattern[kLineBufferSize];
-
-    for (;;) {
-        // Header line of the next country.
-        if (!ReadLine(file.get(), header)) {
-            return m;
-        }
-
-        bool lastAliasLine = false;
-        while (!lastAliasLine) {
-            // Alias line; the file may end inside a country, which ends the lookup as at the end.
-            if (!ReadLine(file.get(), line)) {
-                return m;
-            }
-            BuildAliasText(line, aliasText);
-
-            // Let m climb along the aliases of this line that are prefixes of the call.
-            const char* s = aliasText;
-            while (call[m] != '\0') {
-                // The pattern "," + the first m + 1 characters of the call; one longer than the
-                // alias text cannot occur in it.
-                if (m + 2 > kLineBufferSize - 1) {
-                    break;
-                }
-                pattern[0] = ',';
-                std::memcpy(pattern + 1, call, static_cast<std::size_t>(m) + 1);
-                pattern[m + 2] = '\0';
-
-                const char* found = std::strstr(s, pattern);
-                if (found == nullptr) {
-                    break;
-                }
-
-                const char* difference = nullptr;
-                const char* aliasEnd = VerifyAlias(found + 1, call, difference);
-                if (aliasEnd != nullptr) {
-                    // Verified: the record takes a fresh copy of the header; s stays where it is.
-                    ++m;
-                    CopyHeader(header, record);
-                    ApplyAliasOverrides(aliasEnd, record);
-                } else {
-                    // Not verified: on to the start of the next alias.
-                    s = std::strchr(difference, ',');
-                    if (s == nullptr) {
-                        break;
-                    }
-                }
-            }
-
-            // The whole call matched ends the lookup; a word ending in ";" closes the country.
-            if (call[m] == '\0') {
-                return 99;
-            }
-            const std::size_t wordLength = std::strlen(aliasText);
-            lastAliasLine = aliasText[wordLength - 1] == ';';
-        }
-    }
+    const CountryFile* file = CurrentCountryFile();
+    return file == nullptr ? 0 : country_detail::FindCountryIn(*file, Lookup::Indexed, call, record);
 }
 
 int ContinentOfCall(const char* text)
 {
+    // An empty text needs no country file.
     if (text == nullptr || text[0] == '\0') {
         return 0;
     }
+    // One file version for all the lookups of one resolution.
+    const CountryFile* file = CurrentCountryFile();
+    return file == nullptr ? 0 : country_detail::ContinentOfCallIn(*file, Lookup::Indexed, text);
+}
+
+int country_detail::ContinentOfCallIn(const CountryFile& file, Lookup lookup, const char* text)
+{
+    if (text == nullptr || text[0] == '\0') {
+        return 0;
+    }
+    const auto lookUp = [&file, lookup](const char* call, char(&record)[kCountryRecordSize]) {
+        return FindCountryIn(file, lookup, call, record);
+    };
 
     // Working copy of at most 39 characters, a to z in upper case.
     char working[kWorkingTextSize] = {};
@@ -285,7 +257,7 @@ int ContinentOfCall(const char* text)
     char recordB[kCountryRecordSize] = {};
 
     // A whole-call match on the whole text decides at once.
-    if (FindCountry(working, recordA) == 99) {
+    if (lookUp(working, recordA) == 99) {
         return ContinentBitOfRecord(recordA);
     }
 
@@ -317,8 +289,8 @@ int ContinentOfCall(const char* text)
 
     // Two parts of equal length: the one with the better match wins, the second on a tie.
     if (partCount == 2 && std::strlen(parts[0]) == std::strlen(parts[1])) {
-        const int d = FindCountry(parts[0], recordA);
-        const int e = FindCountry(parts[1], recordB);
+        const int d = lookUp(parts[0], recordA);
+        const int e = lookUp(parts[1], recordB);
         if (d > e) {
             return ContinentBitOfRecord(recordA);
         }
@@ -329,7 +301,7 @@ int ContinentOfCall(const char* text)
     }
 
     // Otherwise the chosen part decides.
-    if (FindCountry(chosen, recordA) == 0) {
+    if (lookUp(chosen, recordA) == 0) {
         return 0;
     }
     return ContinentBitOfRecord(recordA);
@@ -369,5 +341,12 @@ std::int32_t MaskOfChecks(const ContinentChecks& checks)
 
 bool CountryFileReadable()
 {
-    return FileHandle(std::fopen(kCountryFileName, "r")) != nullptr;
+    return CurrentCountryFile() != nullptr;
+}
+
+std::string CountryFileFolder()
+{
+    std::error_code error;
+    std::string folder = std::filesystem::current_path(error).string();
+    return error ? std::string() : folder;
 }

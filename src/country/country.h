@@ -2,15 +2,20 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 // Continent filter: resolves a spotter's call sign to its continent through the country file
-// "cty.dat" in the current directory. Nothing here throws and no state outlives a call.
+// "cty.dat" in the current directory (or, when there is none, a name equal to it ignoring case:
+// CTY.DAT, Cty.Dat...). Nothing here throws. The file is parsed once per version and kept in
+// memory; every lookup checks with one stat whether it changed, so a new file takes effect at
+// the next lookup. Single-threaded: call from one thread only.
 
 /// Size of a CountryRecord buffer: one country header line as read from the file.
 inline constexpr int kCountryRecordSize = 256;
 
 /// One bit per continent; a set bit in DxccFilter keeps that continent's spotters off the serial line.
-enum ContinentMask : int {
+enum ContinentMask : int
+{
     kContinentEU = 1,
     kContinentNA = 2,
     kContinentSA = 4,
@@ -55,5 +60,10 @@ using ContinentChecks = std::array<std::int32_t, kContinents.size()>;
 /// The ContinentMask bit of the record's continent code, 0 when it is none of the six.
 [[nodiscard]] int ContinentBitOfRecord(const char (&record)[kCountryRecordSize]);
 
-/// Whether the country file can be opened for reading; without it every spot passes the filter.
+/// Whether the lookups find a country file they can read; without it every spot passes the filter.
+/// A name that is no regular file (a directory, a FIFO) counts as no file.
 [[nodiscard]] bool CountryFileReadable();
+
+/// The folder searched for the country file: the absolute current directory (empty when it has
+/// none, e.g. after it was removed).
+[[nodiscard]] std::string CountryFileFolder();
