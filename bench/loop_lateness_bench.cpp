@@ -33,6 +33,7 @@ public:
     bool SetTimer() override { return m_timer.start(), true; }
     void KillTimer() override { m_timer.stop(); }
     void ShowLinkState(const std::string&, bool) override { }
+    void LogNotice(const std::string&) override { }
 
 private:
     QTimer m_timer;

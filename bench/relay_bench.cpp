@@ -29,6 +29,7 @@ public:
     bool SetTimer() override { return true; }
     void KillTimer() override { }
     void ShowLinkState(const std::string&, bool) override { }
+    void LogNotice(const std::string&) override { }
 };
 
 class NullSource : public PageSource

@@ -5,7 +5,6 @@
 #include "settings/settings_store.h"
 
 #include <csignal>
-#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -78,23 +77,7 @@ ConsoleFrontEnd::ConsoleFrontEnd(PageSource& source, const RelaySettings& settin
 
 void ConsoleFrontEnd::Report(const std::string& text) const
 {
-    std::string line;
-    for (const char c : text) {
-        // One message, one line: line breaks inside it become blanks, blanks do not pile up.
-        const char shown = (c == '\r' || c == '\n') ? ' ' : c;
-        if (shown != ' ' || (!line.empty() && line.back() != ' ')) {
-            line += shown;
-        }
-    }
-    while (!line.empty() && line.back() == ' ') {
-        line.pop_back();
-    }
-    const std::time_t now = std::time(nullptr);
-    std::tm utc = {};
-    gmtime_r(&now, &utc);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%SZ", &utc);
-    std::fprintf(m_err, "%s %s\n", stamp, line.c_str());
+    std::fprintf(m_err, "%s\n", ConsoleLine(text).c_str());
     std::fflush(m_err);
 }
 
@@ -141,6 +124,11 @@ void ConsoleFrontEnd::ShowLinkState(const std::string& port, bool lost)
     Report(port + (lost ? " lost" : " back"));
 }
 
+void ConsoleFrontEnd::LogNotice(const std::string& text)
+{
+    Report(text);
+}
+
 int RunHeadless(const std::string& settingsFile)
 {
     RelaySettings settings;
@@ -150,8 +138,9 @@ int RunHeadless(const std::string& settingsFile)
     CurlPageSource source;
     ConsoleFrontEnd console(source, settings, stdout, stderr);
     if (!CountryFileReadable()) {
-        console.ShowMessage("Unable to open CTY.DAT\n Filter operation disabled");
+        console.ShowMessage(CountryFileWarning());
     }
+    console.Relay().ApplyClusterSettings();
     console.Relay().ToggleRun();
     if (!console.Relay().IsRunning()) {
         return 2;

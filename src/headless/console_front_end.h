@@ -29,6 +29,7 @@ public:
     bool SetTimer() override;
     void KillTimer() override;
     void ShowLinkState(const std::string& port, bool lost) override;
+    void LogNotice(const std::string& text) override;
 
 private:
     RelaySettings m_settings;

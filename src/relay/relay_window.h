@@ -29,7 +29,17 @@ public:
     /// The serial link to `port` was lost (its device went away) or is back; no box, the user
     /// sees it without having to answer anything.
     virtual void ShowLinkState(const std::string& port, bool lost) = 0;
+    /// A line for the console, never a box: what the cluster node's clients do.
+    virtual void LogNotice(const std::string& text) = 0;
 };
+
+/// The warning a front end shows at start-up when the country file cannot be read: the two lines
+/// it has always had, then the folder where it was looked for.
+[[nodiscard]] std::string CountryFileWarning();
+
+/// `text` as one line for a console or a journal: a UTC time stamp, then the text with its line
+/// breaks turned into blanks.
+[[nodiscard]] std::string ConsoleLine(const std::string& text);
 
 /// A fetch as the tick sees it: what the fetch brought, or the error that kept it from starting.
 struct PageResult

@@ -18,8 +18,18 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 
 namespace {
+
+/// Spot sources known to work, in the URL box's list: the <PRE> page, then the JSON and caret
+/// feeds, which are fetched every ten seconds.
+constexpr const char* kKnownSources[] = {
+    kDefaultSpotUrl,
+    "http://www.dxsummit.fi/api/v1/spots?limit=25",
+    "https://spothole.app/api/v1/spots?limit=25",
+    "https://www.hamqth.com/dxc_csv.php?limit=25",
+};
 
 QLabel* AddLabel(QWidget* dialog, const char* name, const QString& text, const QRect& units)
 {
@@ -142,7 +152,8 @@ CConfigDlg::CConfigDlg(QWidget* owner)
                   | Qt::WindowCloseButtonHint)
 {
     setWindowTitle(QStringLiteral("Configuration panel"));
-    SetDialogSize(this, 251, 125);
+    // The template's 125 units high, and below them the cluster node's group.
+    SetDialogSize(this, 251, 153);
     CreateControls();
 }
 
@@ -154,9 +165,14 @@ void CConfigDlg::CreateControls()
     QPushButton* cancel = AddButton(this, "2", QStringLiteral("Cancel"), {194, 52, 50, 14});
     connect(cancel, &QPushButton::clicked, this, &CConfigDlg::reject);
 
-    m_urlEdit = new QLineEdit(this);
-    m_urlEdit->setObjectName(QStringLiteral("1000"));
-    PlaceControl(m_urlEdit, 30, 7, 213, 12);
+    // The URL edit with a list of its own: the spot sources known to work, one step away.
+    QComboBox* urlBox = AddComboBox(this, "1000", 30, 7, 213);
+    urlBox->setEditable(true);
+    urlBox->setInsertPolicy(QComboBox::NoInsert);
+    for (const char* url : kKnownSources) {
+        urlBox->addItem(QLatin1String(url));
+    }
+    m_urlEdit = urlBox->lineEdit();
 
     m_portCombo = AddComboBox(this, "1001", 51, 35, 40);
 
@@ -191,6 +207,18 @@ void CConfigDlg::CreateControls()
     // port list, in the free corner of the port group.
     m_portDevice = AddLabel(this, "portDevice", QString(), {11, 76, 120, 8});
     connect(m_portCombo, &QComboBox::currentIndexChanged, this, &CConfigDlg::ShowPortDevice);
+
+    // Loggers that read a DX cluster over telnet connect here; port 0 turns the node off.
+    AddGroupBox(this, "clusterGroup", QStringLiteral("Cluster node for loggers"), {7, 122, 237, 26});
+    AddLabel(this, "clusterAddressLabel", QStringLiteral("Address :"), {15, 134, 32, 8});
+    m_clusterAddressEdit = new QLineEdit(this);
+    m_clusterAddressEdit->setObjectName(QStringLiteral("clusterAddress"));
+    PlaceControl(m_clusterAddressEdit, 50, 132, 90, 12);
+    AddLabel(this, "clusterPortLabel", QStringLiteral("Port (0 = off) :"), {148, 134, 50, 8});
+    m_clusterPortBox = new QSpinBox(this);
+    m_clusterPortBox->setObjectName(QStringLiteral("clusterPort"));
+    m_clusterPortBox->setRange(0, 65535);
+    PlaceControl(m_clusterPortBox, 200, 132, 40, 12);
 }
 
 void CConfigDlg::setVisible(bool visible)
@@ -225,11 +253,32 @@ void CConfigDlg::OnInitDialog()
         m_portCombo->setItemData(m_portCombo->count() - 1, device, Qt::ToolTipRole);
     }
 
-    if (SelectString(m_portCombo, 0, FromBytes(m_port)) == -1) {
+    if (SelectString(m_portCombo, 0, FromBytes(m_port)) == -1 && !KeepAbsentPort()) {
         m_portCombo->setCurrentIndex(0);
     }
     ShowPortDevice();
     findChild<QPushButton*>(QStringLiteral("1"))->setFocus();
+}
+
+bool CConfigDlg::KeepAbsentPort()
+{
+    // An adapter that is unplugged while the dialog opens must not cost the user the choice of
+    // port: its name stays in the list, in COM order, marked as absent, and OK keeps it.
+    const int port = PortNumberOf(m_port);
+    const QString name = QStringLiteral("COM%1").arg(port);
+    if (port < 1 || name.compare(FromBytes(m_port), Qt::CaseInsensitive) != 0) {
+        return false;
+    }
+    int index = 1;
+    while (index < m_portCombo->count() && m_portCombo->itemData(index).toInt() < port) {
+        ++index;
+    }
+    const QString device = FromBytes(ComPortDevice(port));
+    m_portCombo->insertItem(index, name, port);
+    m_portCombo->setItemData(index, (device.isEmpty() ? QStringLiteral("no device") : device) + QStringLiteral(" (absent)"),
+                             Qt::ToolTipRole);
+    m_portCombo->setCurrentIndex(index);
+    return true;
 }
 
 void CConfigDlg::DoDataExchange(bool save)
@@ -254,6 +303,13 @@ void CConfigDlg::DoDataExchange(bool save)
     }
     for (std::size_t i = 0; i < kContinents.size(); ++i) {
         ExchangeCheck(m_continentChecks[i], m_continents[i], save);
+    }
+    if (save) {
+        m_clusterAddress = ToBytes(m_clusterAddressEdit->text().trimmed());
+        m_clusterPort = m_clusterPortBox->value();
+    } else {
+        m_clusterAddressEdit->setText(FromBytes(m_clusterAddress));
+        m_clusterPortBox->setValue(m_clusterPort);
     }
 }
 

@@ -12,6 +12,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QSpinBox;
 
 /// Selects the first item of `combo` whose text begins with `text`, ignoring case, searching from
 /// the item after `start` to the end and then from the top (from the top when `start` is -1).
@@ -36,6 +37,8 @@ public:
     std::int32_t m_speed = -1;
     std::string m_port;
     ContinentChecks m_continents {}; ///< the filter's check boxes, in the order of kContinents
+    std::int32_t m_clusterPort = 0;
+    std::string m_clusterAddress;
 
 private:
     void CreateControls();
@@ -43,14 +46,19 @@ private:
     void DoDataExchange(bool save);
     void OnDefault();
     void ShowPortDevice();
+    /// Keeps a stored "COM<n>" that no present port matches in the list, selected. False when the
+    /// stored text names no port.
+    bool KeepAbsentPort();
 
     bool m_initialised = false;
     QString m_urlShown; ///< the URL as last written to the edit, to keep bytes it cannot show
-    QLineEdit* m_urlEdit = nullptr;
+    QLineEdit* m_urlEdit = nullptr; ///< the edit of the URL box, whose list offers the known sources
     QComboBox* m_portCombo = nullptr;
     QComboBox* m_speedCombo = nullptr;
     QButtonGroup* m_bitsGroup = nullptr;
     QButtonGroup* m_parityGroup = nullptr;
     std::array<QCheckBox*, kContinents.size()> m_continentChecks {};
     QLabel* m_portDevice = nullptr;
+    QLineEdit* m_clusterAddressEdit = nullptr;
+    QSpinBox* m_clusterPortBox = nullptr;
 };

@@ -10,6 +10,7 @@
 
 #include "country/country.h"
 
+#include <cstdio>
 #include <exception>
 
 #include <QAction>
@@ -108,8 +109,9 @@ void CSpotRelayDlg::OnInitDialog()
     LoadSettings(m_settings, m_settingsFile);
 
     if (!CountryFileReadable()) {
-        ShowMessage("Unable to open CTY.DAT\n Filter operation disabled");
+        ShowMessage(CountryFileWarning());
     }
+    m_relay.ApplyClusterSettings();
 
     if (const QScreen* screen = this->screen(); screen != nullptr && parentWidget() == nullptr) {
         QRect frame = geometry();
@@ -127,6 +129,8 @@ void CSpotRelayDlg::OnConfigure()
     dlg.m_parity = m_settings.Parity;
     dlg.m_speed = m_settings.Speed;
     dlg.m_continents = ChecksOfMask(m_settings.DxccFilter);
+    dlg.m_clusterPort = m_settings.ClusterPort;
+    dlg.m_clusterAddress = m_settings.ClusterAddress;
 
     const bool wasRunning = m_relay.IsRunning();
     if (wasRunning) {
@@ -140,6 +144,11 @@ void CSpotRelayDlg::OnConfigure()
         m_settings.Parity = dlg.m_parity;
         // Only the six continent bits survive: the mask is rebuilt from the check boxes.
         m_settings.DxccFilter = MaskOfChecks(dlg.m_continents);
+        // The node serves on only when its place changed: a new listen drops every logger.
+        if (std::exchange(m_settings.ClusterPort, dlg.m_clusterPort) != dlg.m_clusterPort
+            || std::exchange(m_settings.ClusterAddress, dlg.m_clusterAddress) != dlg.m_clusterAddress) {
+            m_relay.ApplyClusterSettings();
+        }
     }
     if (wasRunning) {
         m_relay.ToggleRun();
@@ -229,6 +238,12 @@ bool CSpotRelayDlg::SetTimer()
 void CSpotRelayDlg::KillTimer()
 {
     m_timer.stop();
+}
+
+void CSpotRelayDlg::LogNotice(const std::string& text)
+{
+    // The window's console, for whoever started it from a terminal or reads the session's journal.
+    std::fprintf(stderr, "%s\n", ConsoleLine(text).c_str());
 }
 
 void CSpotRelayDlg::ShowLinkState(const std::string& port, bool lost)

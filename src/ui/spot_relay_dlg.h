@@ -40,6 +40,7 @@ public:
     bool SetTimer() override;
     void KillTimer() override;
     void ShowLinkState(const std::string& port, bool lost) override;
+    void LogNotice(const std::string& text) override;
 
     [[nodiscard]] const RelaySettings& Settings() const { return m_settings; }
     [[nodiscard]] const SpotRelay& Relay() const { return m_relay; }

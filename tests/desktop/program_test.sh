@@ -40,7 +40,8 @@ socat pty,raw,echo=0,link=dev pty,raw,echo=0,link=peer &
 timeout 5 bash -c 'until [ -e dev ] && [ -e peer ]; do sleep 0.1; done'
 ln -s "$tmp/dev" config/tolmar/Quarnel/ports/COM5
 # DxccFilter is left out: only the save on the way out writes it.
-printf '[Settings]\nURL=http://127.0.0.1:%s/dx25.html?\nPort=COM5\nParity=0\n' "$http_port" >config/tolmar/Quarnel.conf
+# No cluster node: the tests run side by side.
+printf '[Settings]\nURL=http://127.0.0.1:%s/dx25.html?\nPort=COM5\nParity=0\nClusterPort=0\n' "$http_port" >config/tolmar/Quarnel.conf
 
 export XDG_CONFIG_HOME=$tmp/config
 if [ "$mode" = window ]; then

@@ -11,6 +11,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -107,15 +109,27 @@ struct RelayWithTheRealFetch : ::testing::Test
     SpotRelay relay {window, source, settings};
 };
 
-TEST_F(RelayWithTheRealFetch, ServedSpotsReachTheSerialLine)
+// One filter decision, two outputs: a logger on the cluster node gets the bytes of the serial line.
+TEST_F(RelayWithTheRealFetch, ServedSpotsReachTheSerialLineAndTheNode)
 {
     LoopbackServer server({LoopbackServer::Http(200, "<PRE>\r\nN0CALL     7012.5 N1CALL     TEST\r\n</PRE>\r\n")});
     settings.URL = server.url("/dxs/dx25.html?");
+    QTcpServer probe; // a port free on 127.0.0.1 for the node
+    probe.listen(QHostAddress::LocalHost);
+    settings.ClusterPort = probe.serverPort();
+    probe.close();
+    relay.ApplyClusterSettings();
+    QTcpSocket logger;
+    logger.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(settings.ClusterPort));
+    logger.write("DL1ABC\r\n");
+    std::string node;
+    SpinUntil([&] { return (node += logger.readAll().toStdString()).find(" >\r\n") != std::string::npos; });
+    node.clear();
     relay.ToggleRun();
     relay.OnTimer();
-    SpinUntil([&] { return !window.logText.empty(); });
     const std::string sent = "DX de N0CALL:     7012.5  N1CALL     T EST Z\r\n";
-    EXPECT_EQ(pty.read(sent.size()), sent);
+    SpinUntil([&] { return (node += logger.readAll().toStdString()).find('Z') != std::string::npos; });
+    EXPECT_EQ(std::tuple(pty.read(sent.size()), node, window.boxes.size()), std::tuple(sent, sent, 0u));
 }
 
 TEST_F(RelayWithTheRealFetch, StallHoldsNeitherTheLoopNorStop)

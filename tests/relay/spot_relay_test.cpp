@@ -25,7 +25,14 @@ const std::string kDxN0 = "DX de N0CALL:     14025.0  N1CALL      CQ UP 2       
 const std::string kXA = "XA1AA       7012.5 N2ABC      TEST                          0915Z";
 const std::string kDxXA = "DX de XA1AA:       7012.5  N2ABC       TEST                           0915Z";
 const std::string kRunning = "[Stop] running timer link";
-const std::string kOpenFailed = "Error opening serial communication; [&Run] stopped";
+const std::string kOpenFailed = "Error opening serial communication\n";
+// The same spot as kN0 in each feed format; a malformed record follows it.
+const std::string kDxSummit = R"([{"de_call":"N0CALL","dx_call":"N1CALL","frequency":14025.0,"info":"CQ UP 2",)"
+                              R"("time":"2024-01-09T12:34:56","id":2},{"de_call":"N0CALL","dx_call":"N1CALL"}])";
+const std::string kSpothole = R"([{"de_call":"N0CALL","dx_call":"N1CALL","freq":14025000,"comment":"CQ UP 2",)"
+                              R"("time":1704803640},{"de_call":"N 0","dx_call":"N1CALL","freq":7e3,"time":0}])";
+const std::string kHamqth = "N0CALL^14025.0^N1CALL^CQ UP 2^1234 2025-05-27^^^NA^20M^United States^291\n"
+                            "N0CALL^abc^N1CALL^^1234 2025-05-27^^^NA^20M^United States^291\n";
 
 const auto Join = [](const Lines& lines, const std::string& end, const std::string& start = {}) {
     return std::accumulate(lines.begin(), lines.end(), start, [&](auto t, auto& l) { return t + l + end; });
@@ -43,13 +50,14 @@ struct Row
     const char* name;
     /// R: a press of Run/Stop; T: a timer tick; F: the timer is refused from now on.
     std::string steps;
-    /// What each fetch brings in turn: a page, "?" and the fetch's message with no page, or "!"
-    /// and the error of a session that could not be created.
+    /// What each fetch brings in turn: a page, "?" and the fetch's message with no page, "!" and
+    /// the error of a session that could not be created, or "~" and a busy server's Retry-After.
     Lines pages;
     Lines log; ///< oldest first
     std::optional<Lines> sent = {}; ///< the logged spots when unset
     std::string outcome = kRunning; ///< the boxes shown, then the caption and the state
     RelaySettings settings = {.Port = "COM7", .DxccFilter = 63}; ///< every continent held back
+    std::size_t fetches = 0; ///< how many ticks fetched, when not 0
     friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 };
 
@@ -71,8 +79,18 @@ const Row kRows[] = {
     {"SameSpotTwiceThenAfterARestart", "RTRRT", {Page({kN0, kN0})}, {kDxN0}},
     {"HeldBackLoggedButNeverSent", "RTT", {Page({kXA}), Page({kXA, kN0})}, {kDxXA, kDxN0}, Lines {kDxN0}},
     {"PortNoneRunsWithoutALink", "RT", {Page({kN0})}, {kDxN0}, Lines {}, "[Stop] running timer", {}},
-    {"PortThatCannotBeOpened", "R", {}, {}, {}, kOpenFailed, {.Port = "COM999"}},
-    {"SpeedOutsideTheTable", "R", {}, {}, {}, kOpenFailed, {.Port = "COM7", .Speed = 5}},
+    {"PortThatCannotBeOpened", "R", {}, {}, {}, kOpenFailed + "COM999: no such port; [&Run] stopped", {.Port = "COM999"}},
+    {"SpeedOutsideTheTable", "R", {}, {}, {}, kOpenFailed + "COM7: Speed 5 is none of 0 to 4; [&Run] stopped",
+     {.Port = "COM7", .Speed = 5}},
+    // The feeds of today give the page's cluster line, byte for byte; a malformed record is skipped.
+    {"DxSummitJsonLikeThePage", "RT", {kDxSummit}, {kDxN0}},
+    {"SpotholeJsonLikeThePage", "RT", {kSpothole}, {kDxN0}},
+    {"HamqthCaretLinesLikeThePage", "RT", {kHamqth}, {kDxN0}},
+    {"TruncatedJsonIsNoFeed", "RT", {kDxSummit.substr(0, 60)}, {"Received unvalid page\r\n"}, Lines {}},
+    // A feed is fetched every tenth tick, a busy server asking for 3 s gets them, a page every tick.
+    {"FeedEveryTenthTick", "R" + std::string(12, 'T'), {kDxSummit}, {kDxN0}, {}, kRunning, {.Port = "COM7"}, 2},
+    {"RetryAfterHonoured", "RTTTTT", {"~3", Page({kN0})}, {"Received unvalid page\r\n", kDxN0}, Lines {kDxN0},
+     "Unable to locate url; " + kRunning, {.Port = "COM7"}, 3},
     {"PortNoneUsesNoSpeed", "RT", {Page({kN0})}, {kDxN0}, Lines {}, "[Stop] running timer", {.Port = "None", .Speed = 9}},
     {"TimerRefusedHoldsTheLink", "FR", {}, {}, {}, "Can't install a system timer; [&Run] stopped link"},
     {"StopClosesTheLink", "RR", {}, {}, {}, "[Run] stopped"},
@@ -113,9 +131,11 @@ TEST_P(RelayRig, LogsSendsAndRuns)
     source.results.clear();
     for (const std::string& page : row.pages) {
         const std::string rest = page.empty() ? "" : page.substr(1);
-        source.results.push_back(page.starts_with('!') ? PageResult {{}, rest}
-                                 : page.starts_with('?') ? PageResult {{{}, rest}, {}}
-                                                        : PageResult {{page, {}, true, {}}, {}});
+        source.results.push_back(
+            page.starts_with('!')       ? PageResult {{}, rest}
+                : page.starts_with('?') ? PageResult {{{}, rest}, {}}
+                : page.starts_with('~') ? PageResult {{{}, "Unable to locate url", false, std::chrono::seconds(std::stoi(rest))}, {}}
+                                        : PageResult {{page, {}, true, {}}, {}});
     }
     source.results.resize(std::max<std::size_t>(source.results.size(), 1));
     window.whileBoxOpen = [this] { window.boxes.size() < 3 && window.timerArmed ? relay.OnTimer() : void(); };
@@ -131,6 +151,7 @@ TEST_P(RelayRig, LogsSendsAndRuns)
               Join(window.boxes, "; ") + "[" + window.runCaption
                   + (relay.IsRunning() ? "] running" : "] stopped") + (window.timerArmed ? " timer" : "")
                   + (relay.SerialPort().IsOpen() ? " link" : ""));
+    EXPECT_EQ(row.fetches ? source.urls.size() : 0u, row.fetches);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RelayRig, ::testing::ValuesIn(kRows), ::testing::PrintToStringParamName());
@@ -141,6 +162,26 @@ TEST_F(RelayRig, SpotLogKeepsTheNewest99WithTheLastCarriageReturnSelected)
     const int length = static_cast<int>(window.logText.size());
     EXPECT_EQ(std::tuple(relay.HistoryCount(), relay.HistoryAt(98), window.selection),
               std::tuple(99, "1", std::pair(length - 2, length - 1)));
+}
+
+// The cable pulled while running: spots are still logged and kept, the title says so, no box; the
+// device back under the same COM name takes them at the next tick, and the title is plain again.
+TEST_F(RelayRig, LostLinkComesBackWithWhatWaited)
+{
+    const auto spot = [](char n) { return Page({"N0CALL     14025.0 N" + std::string(1, n) + kN0.substr(21)}); };
+    settings.Port = "COM7";
+    source.Serve({spot('1'), spot('2'), spot('3')});
+    relay.ToggleRun();
+    relay.OnTimer();
+    pty.closeMaster();
+    relay.OnTimer();
+    EXPECT_EQ(std::tuple(window.linkState, relay.HistoryCount(), window.boxes.size()), std::tuple("COM7 lost", 2, 0u));
+    PtyPair back;
+    back.linkAsComPort(7);
+    relay.OnTimer();
+    const std::string waited = relay.HistoryAt(1) + "\r\n" + relay.HistoryAt(0) + "\r\n";
+    EXPECT_EQ(std::tuple(back.read(waited.size()), window.linkState), std::tuple(waited, ""));
+    EXPECT_EQ(relay.RecentSpots(2), (Lines {relay.HistoryAt(1), relay.HistoryAt(0)}));
 }
 
 // A pty takes neither 7 data bits nor parity, so the values handed to the link are checked here.

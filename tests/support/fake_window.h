@@ -26,6 +26,7 @@ public:
     bool SetTimer() override { return timerArmed = !failSetTimer; }
     void KillTimer() override { timerArmed = false; }
     void ShowLinkState(const std::string& port, bool lost) override { linkState = lost ? port + " lost" : ""; }
+    void LogNotice(const std::string& text) override { notices.push_back(text); }
 
     std::string logText;
     std::pair<int, int> selection {-1, -1};
@@ -34,6 +35,7 @@ public:
     bool timerArmed = false;
     bool failSetTimer = false;
     std::string linkState; ///< "COM<n> lost" while the relay says so
+    std::vector<std::string> notices;
     std::function<void()> whileBoxOpen; ///< runs while a box is open, as its message loop would
 
 private:

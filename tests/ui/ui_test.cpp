@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QPlainTextEdit>
+#include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -67,8 +68,8 @@ private slots:
             << false << S {"u", "com2", 3, 1, 1, 69} << "OK" << S {"u", "COM2", 3, 1, 1, 5} << 0;
         QTest::newRow("empty port: the search starts after None; mask 64: no box, OK stores 0; Esc")
             << true << S {"u", "", 0, 0, 2, 64} << "OK" << S {"u", "COM1", 0, 0, 2, 0} << 2;
-        QTest::newRow("port not listed, speed 9: None and no speed, stored by OK; close box")
-            << true << S {"u", "COM200", 9, 1, 0, 0} << "OK" << S {"u", "None", -1, 1, 0, 0} << 1;
+        QTest::newRow("port absent, speed 9: the port kept, marked absent; no speed, stored by OK; close box")
+            << true << S {"u", "COM200", 9, 1, 0, 0} << "OK" << S {"u", "COM200", -1, 1, 0, 0} << 1;
         QTest::newRow("running: About keeps it running; Default, Cancel: all kept, restarted; Esc")
             << true << S {"", "COM1", 1, 0, 2, 9} << "Run Default Cancel" << S {"", "COM1", 1, 0, 2, 9} << 2;
         QTest::newRow("running: Default, OK: restarted with the Default set; close box")
@@ -82,6 +83,7 @@ private slots:
         const bool running = clicks.startsWith("Run");
         const testing_support::ScopedCurrentDir cwd(countryFile ? m_work.path() : m_config.path());
         QFETCH(S, stored);
+        stored.ClusterPort = 0; // no node: the tests run side by side
         SaveSettings(stored);
         testing_support::FakePageSource pages;
         pages.Serve({"<PRE>\nN0CALL     14025.0 N1CALL     CQ UP 2                       1234Z\n</PRE>"});
@@ -108,6 +110,8 @@ private slots:
         }
         WhenOpen([&](QWidget& dlg) {
             QCOMPARE(dlg.focusWidget(), Button(dlg, "1"));
+            const QString device = dlg.findChild<QLabel*>("portDevice")->toolTip();
+            QCOMPARE(device.endsWith("(absent)"), stored.Port == "COM200");
             QCOMPARE(Button(main, "3")->text(), "&Run"); // a running relay is stopped, Alt+R stays
             for (const QString& click : clicks.split(' ').mid(running ? 1 : 0)) {
                 Button(dlg, click == "OK" ? "1" : click == "Cancel" ? "2" : "3")->click();
@@ -127,8 +131,11 @@ private slots:
                [&] { QTest::keyClick(main.findChild<QWidget*>("1001"), Qt::Key_Escape); }};
         closeBy[close]();
         LoadSettings(stored); // what closing saved
-        QTEST(stored, "after");
-        QCOMPARE(m_boxes.join(""), countryFile ? "" : "Unable to open CTY.DAT\n Filter operation disabled");
+        QFETCH(S, after);
+        after.ClusterPort = 0;
+        QCOMPARE(stored, after);
+        const QString warning = "Unable to open CTY.DAT\n Filter operation disabled\nLooked for cty.dat in ";
+        QCOMPARE(m_boxes.join(""), countryFile ? "" : warning + QString::fromStdString(m_config.path()));
     }
 };
 
