@@ -1,4 +1,4 @@
-// Spot pages from the outside, through the real relay core onto a real serial line (a pty). After
+// Spot pages and feeds from the outside, through the real relay core onto a real serial line (a pty). After
 // every page the relay must agree with a plain model of the page processing: a spot log of 99
 // entries at most in which no entry stands twice while remembered, the log text shown (oldest
 // first, "\r\n" after each entry) and, on the serial line, exactly the page's new cluster lines
@@ -9,6 +9,7 @@
 
 #include "country/country.h"
 #include "fuzz_common.h"
+#include "relay/spot_feeds.h"
 #include "relay/spot_relay.h"
 #include "support/fake_window.h"
 #include "support/pty_pair.h"
@@ -36,22 +37,32 @@ SpotRelay g_relay {g_window, g_source, g_settings};
 // returns what the page puts on the serial line.
 std::string Expected(const std::string& page, std::vector<std::string>& log)
 {
-    const std::size_t open = page.find("<PRE>"), close = page.find("</PRE>");
-    if (open == std::string::npos || close == std::string::npos) {
-        log.push_back(kInvalidPage);
-        return {};
-    }
     std::string sent;
-    for (std::size_t at = open + 5, lf; at <= close && (lf = page.find('\n', at)) < close; at = lf + 1) {
-        const std::string line = page.substr(at, lf - at), field = line.substr(0, line.find(' ')) + ":";
-        const auto cut = [&](std::size_t i, int n) { return line.substr(std::min(i, line.size()), n); };
-        std::string cluster = field + std::string(9 - std::min<std::size_t>(field.size(), 9), ' ');
-        cluster = "DX de " + cluster + cut(8, 10) + " " + cut(18, 12) + " " + cut(30, 30) + " " + cut(60, 4)
-            + "Z";
-        // A line without a space has no spotter: its "field" is the whole line and the colon.
-        if (field.size() <= line.size() && std::find(log.end() - 99, log.end(), cluster) == log.end()) {
+    const auto relay = [&](const std::string& field, const std::string& frequency, const std::string& dxCall,
+                           const std::string& comment, const std::string& time) {
+        const std::string cluster = "DX de " + field + std::string(9 - std::min<std::size_t>(field.size(), 9), ' ')
+            + frequency + " " + dxCall + " " + comment + " " + time + "Z";
+        if (std::find(log.end() - 99, log.end(), cluster) == log.end()) {
             log.push_back(cluster);
             sent += (ContinentOfCall(field.c_str()) & g_settings.DxccFilter) == 0 ? cluster + "\r\n" : "";
+        }
+    };
+    const std::size_t open = page.find("<PRE>"), close = page.find("</PRE>");
+    if (open == std::string::npos || close == std::string::npos) {
+        if (const auto feed = ParseSpotFeed(page)) {
+            for (const FeedSpot& spot : *feed) {
+                relay(spot.spotter + ":", spot.frequency, spot.dxCall, spot.comment, spot.time);
+            }
+        } else if (log.back() != kInvalidPage) { // one entry for a run of invalid pages
+            log.push_back(kInvalidPage);
+        }
+        return sent;
+    }
+    for (std::size_t at = open + 5, lf; at <= close && (lf = page.find('\n', at)) < close; at = lf + 1) {
+        const std::string line = page.substr(at, lf - at);
+        const auto cut = [&](std::size_t i, int n) { return line.substr(std::min(i, line.size()), n); };
+        if (line.find(' ') != std::string::npos) {
+            relay(line.substr(0, line.find(' ')) + ":", cut(8, 10), cut(18, 12), cut(30, 30), cut(60, 4));
         }
     }
     return sent;
@@ -71,9 +82,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    // Every input starts from the same log: 99 invalid-page entries, which equal no cluster line.
-    std::vector<std::string> log(99, kInvalidPage);
-    std::for_each(log.begin(), log.end(), [](auto&) { g_relay.ProcessSpotPage(""); });
+    // Every input starts from the same log of 99 entries that equal no cluster line and no note.
+    std::vector<std::string> log;
+    for (int i = 0; i < 99; ++i) {
+        log.push_back("#" + std::to_string(i));
+        g_relay.AddLogLine(log.back());
+    }
     g_settings.DxccFilter = size > 0 ? data[0] : 0;
     const auto show
         = [](std::string n, const std::string& b) { return "\n" + n + " '" + fuzzing::Escaped(b) + "'"; };
