@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up, builds Quarnel twice (normal, and AddressSanitizer + UndefinedBehaviorSanitizer)
-# and runs the whole suite in both, with a short fuzzing run in between.
+# and runs the whole suite in both, with a short fuzzing run in between, then builds the Debian
+# package and checks its contents.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -18,3 +19,5 @@ run_preset default
 echo "== fuzz: smoke runs"
 bash scripts/fuzz.sh --smoke
 run_preset asan
+echo "== package"
+bash scripts/package.sh
