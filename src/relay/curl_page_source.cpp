@@ -11,20 +11,58 @@ CurlPageSource::CurlPageSource(FetchLimits limits)
 CurlPageSource::~CurlPageSource()
 {
     Cancel();
-    Join();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_quit = true;
+    }
+    m_wake.notify_one();
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
 }
 
 void CurlPageSource::Start(const std::string& url, Done done)
 {
-    // One fetch at a time: one still running has been cancelled and ends within a poll interval.
+    // One fetch at a time: one still running is cancelled and ends within a poll interval, then
+    // the worker takes this one.
     Cancel();
-    Join();
-    m_cancel = false;
     m_done = std::move(done);
-    m_worker = std::thread([this, url, limits = m_limits, generation = ++m_generation] {
+    Job job {url, ++m_generation, std::make_shared<std::atomic<bool>>(false)};
+    m_cancelCurrent = job.cancel;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_next = std::move(job);
+    }
+    m_wake.notify_one();
+    if (!m_worker.joinable()) {
+        m_worker = std::thread([this] { Work(); });
+    }
+}
+
+void CurlPageSource::Cancel()
+{
+    if (m_cancelCurrent) {
+        *m_cancelCurrent = true;
+    }
+    ++m_generation;
+    m_done = {};
+}
+
+void CurlPageSource::Work()
+{
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_quit || m_next; });
+            if (m_quit) {
+                return;
+            }
+            job = std::move(*std::exchange(m_next, std::nullopt));
+        }
         PageResult result;
         try {
-            result.fetch = FetchPage(url, limits, &m_cancel);
+            result.fetch = FetchPage(job.url, m_limits, job.cancel.get());
         } catch (const std::exception& error) {
             result.sessionError = error.what();
         }
@@ -32,25 +70,11 @@ void CurlPageSource::Start(const std::string& url, Done done)
         // would go with it: the destructor joins this thread before the object goes.
         QMetaObject::invokeMethod(
             this,
-            [this, generation, result = std::move(result)]() mutable {
+            [this, generation = job.generation, result = std::move(result)]() mutable {
                 if (generation == m_generation && m_done) {
                     std::exchange(m_done, {})(std::move(result));
                 }
             },
             Qt::QueuedConnection);
-    });
-}
-
-void CurlPageSource::Cancel()
-{
-    m_cancel = true;
-    ++m_generation;
-    m_done = {};
-}
-
-void CurlPageSource::Join()
-{
-    if (m_worker.joinable()) {
-        m_worker.join();
     }
 }

@@ -4,7 +4,11 @@
 #include "relay/relay_window.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 #include <QObject>
@@ -15,7 +19,7 @@ class CurlPageSource : public QObject, public PageSource
 {
 public:
     explicit CurlPageSource(FetchLimits limits = {});
-    /// Abandons a fetch in flight and waits for its thread, which ends within about 50 ms.
+    /// Abandons a fetch in flight and waits for the worker, which ends within about 50 ms.
     ~CurlPageSource() override;
     CurlPageSource(const CurlPageSource&) = delete;
     CurlPageSource& operator=(const CurlPageSource&) = delete;
@@ -24,12 +28,24 @@ public:
     void Cancel() override;
 
 private:
-    void Join();
+    struct Job
+    {
+        std::string url;
+        std::uint64_t generation = 0;
+        std::shared_ptr<std::atomic<bool>> cancel; ///< set by Cancel, seen by the transfer
+    };
+
+    /// The worker: one thread for the source's life, so a tick costs no thread of its own.
+    void Work();
 
     FetchLimits m_limits;
-    std::thread m_worker;
-    std::atomic<bool> m_cancel {false};
     /// Counts Start and Cancel calls, so that a result that arrives late is known as stale.
     std::uint64_t m_generation = 0;
     Done m_done;
+    std::shared_ptr<std::atomic<bool>> m_cancelCurrent;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::optional<Job> m_next; ///< waits for the worker, guarded by m_mutex
+    bool m_quit = false; ///< guarded by m_mutex
+    std::thread m_worker;
 };
