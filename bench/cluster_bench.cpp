@@ -1,4 +1,6 @@
 #include "cluster/cluster_node.h"
+#include "relay/spot_relay.h"
+#include "support/temp_dir.h"
 
 #include <algorithm>
 #include <atomic>
@@ -6,6 +8,8 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <malloc.h>
 #include <netinet/in.h>
@@ -192,6 +196,81 @@ void BM_Burst25To64Loggers(benchmark::State& state)
     state.counters["rss_kib"] = static_cast<double>(resident);
 }
 BENCHMARK(BM_Burst25To64Loggers)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(200)
+    ->Repetitions(5);
+
+/// The relay's front end, doing nothing: only the node's output is measured.
+struct QuietWindow : RelayWindow
+{
+    void ShowLog(const std::string&, int, int) override { }
+    void SetRunCaption(const std::string&) override { }
+    void ShowMessage(const std::string&) override { }
+    void ShowError(const std::string&) override { }
+    bool SetTimer() override { return true; }
+    void KillTimer() override { }
+    void ShowLinkState(const std::string&, bool) override { }
+    void LogNotice(const std::string&) override { }
+};
+struct NoPages : PageSource
+{
+    void Start(const std::string&, Done) override { }
+    void Cancel() override { }
+};
+
+// The same burst as it arrives: a page of 25 new spots handed to the relay core (duplicate test,
+// log, continent lookup in Debian's cty.dat, no serial port), whose node serves 64 loggers. Manual
+// time: from the page's arrival to the return of ProcessSpotPage, when the last byte of the last
+// spot has been handed to the last logger's socket. Counter: the CPU for it.
+void BM_Page25NewSpotsTo64Loggers(benchmark::State& state)
+{
+    const testing_support::TempDir dir;
+    std::filesystem::copy_file(testing_support::kRealCountryFile, dir.path() / "cty.dat");
+    const testing_support::ScopedCurrentDir cwd(dir.path());
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    RelaySettings settings {.Port = "None", .ClusterPort = probe.serverPort()};
+    probe.close();
+    QuietWindow window;
+    NoPages pages;
+    SpotRelay relay(window, pages, settings);
+    relay.ApplyClusterSettings();
+    Loggers loggers(static_cast<quint16>(settings.ClusterPort));
+    long lines = 2;
+    loggers.Expect(lines);
+    if (!loggers.Wait(true)) {
+        state.SkipWithError("the loggers did not log in");
+        return;
+    }
+    static const char* const prefixes[] = {"DL", "K", "JA", "VK", "PY", "G", "F", "W", "VE", "ZL"};
+    int spot = 0;
+    double cpu = 0;
+    for (auto _ : state) {
+        std::string page = "<PRE>\n";
+        for (int i = 0; i < kBurst; ++i, ++spot) {
+            char line[80];
+            std::snprintf(line, sizeof line, "%-8s%10s %-11s%-30s%04dZ\n",
+                          (std::string(prefixes[spot % 10]) + std::to_string(spot % 9 + 1) + "ABC").c_str(), "14025.0",
+                          ("N" + std::to_string(spot)).c_str(), "CQ UP 2", spot % 1440);
+            page += line;
+        }
+        page += "</PRE>";
+        lines += kBurst;
+        loggers.Expect(lines);
+        const double cpuStart = ThreadCpuSeconds();
+        const Clock::time_point start = Clock::now();
+        relay.ProcessSpotPage(page);
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        cpu += ThreadCpuSeconds() - cpuStart;
+        if (!loggers.Wait(false)) {
+            state.SkipWithError("a logger is missing spots");
+            break;
+        }
+    }
+    state.counters["cpu_us"] = cpu / static_cast<double>(state.iterations()) * 1e6;
+}
+BENCHMARK(BM_Page25NewSpotsTo64Loggers)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond)
     ->Iterations(200)
