@@ -6,9 +6,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <malloc.h>
@@ -251,8 +251,8 @@ void BM_Page25NewSpotsTo64Loggers(benchmark::State& state)
         for (int i = 0; i < kBurst; ++i, ++spot) {
             char line[80];
             std::snprintf(line, sizeof line, "%-8s%10s %-11s%-30s%04dZ\n",
-                          (std::string(prefixes[spot % 10]) + std::to_string(spot % 9 + 1) + "ABC").c_str(), "14025.0",
-                          ("N" + std::to_string(spot)).c_str(), "CQ UP 2", spot % 1440);
+                          (std::string(prefixes[spot % 10]) + std::to_string(spot % 9 + 1) + "ABC").c_str(),
+                          "14025.0", ("N" + std::to_string(spot)).c_str(), "CQ UP 2", spot % 1440);
             page += line;
         }
         page += "</PRE>";

@@ -20,11 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         body += pieces.back();
     }
     testing_support::LoopbackServer server({{pieces}});
-    const FetchResult result = FetchPage(server.url("/dxs/dx25.html?"), {.stallTimeout = std::chrono::seconds(5)});
+    const FetchResult result
+        = FetchPage(server.url("/dxs/dx25.html?"), {.stallTimeout = std::chrono::seconds(5)});
     std::string expected = body;
     std::erase(expected, '\r');
     std::erase(expected, '\0');
-    FUZZ_CHECK(result.complete && result.message.empty() && result.text == expected && server.requests().size() == 1,
+    FUZZ_CHECK(result.complete && result.message.empty() && result.text == expected
+                   && server.requests().size() == 1,
                "body '" + fuzzing::Escaped(body) + "'\nshown '" + result.message + "'\nreturned '"
                    + fuzzing::Escaped(result.text) + "'");
     return 0;

@@ -40,8 +40,9 @@ std::string Expected(const std::string& page, std::vector<std::string>& log)
     std::string sent;
     const auto relay = [&](const std::string& field, const std::string& frequency, const std::string& dxCall,
                            const std::string& comment, const std::string& time) {
-        const std::string cluster = "DX de " + field + std::string(9 - std::min<std::size_t>(field.size(), 9), ' ')
-            + frequency + " " + dxCall + " " + comment + " " + time + "Z";
+        const std::string cluster = "DX de " + field
+            + std::string(9 - std::min<std::size_t>(field.size(), 9), ' ') + frequency + " " + dxCall + " "
+            + comment + " " + time + "Z";
         if (std::find(log.end() - 99, log.end(), cluster) == log.end()) {
             log.push_back(cluster);
             sent += (ContinentOfCall(field.c_str()) & g_settings.DxccFilter) == 0 ? cluster + "\r\n" : "";

@@ -40,11 +40,13 @@ int Run(int argc, char** argv)
     QCoreApplication::setApplicationVersion(QStringLiteral(QUARNEL_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Relays web DX spots to a serial line as DX-cluster lines."));
+    parser.setApplicationDescription(
+        QStringLiteral("Relays web DX spots to a serial line as DX-cluster lines."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption headless(QStringLiteral("headless"),
-                                      QStringLiteral("Run without a window, at once, until SIGTERM or SIGINT."));
+    const QCommandLineOption headless(
+        QStringLiteral("headless"),
+        QStringLiteral("Run without a window, at once, until SIGTERM or SIGINT."));
     const QCommandLineOption config(QStringLiteral("config"),
                                     QStringLiteral("Read the settings from <file> instead of the usual one."),
                                     QStringLiteral("file"));

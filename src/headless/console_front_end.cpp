@@ -64,7 +64,8 @@ private:
 
 } // namespace
 
-ConsoleFrontEnd::ConsoleFrontEnd(PageSource& source, const RelaySettings& settings, std::FILE* out, std::FILE* err)
+ConsoleFrontEnd::ConsoleFrontEnd(PageSource& source, const RelaySettings& settings, std::FILE* out,
+                                 std::FILE* err)
     : m_settings(settings)
     , m_relay(*this, source, m_settings)
     , m_out(out)

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cstdint>
 #include <csignal>
+#include <cstdint>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -250,7 +250,8 @@ std::chrono::seconds RetryAfterOf(std::string value)
     value.erase(value.begin(), std::find_if_not(value.begin(), value.end(), blank));
     value.erase(std::find_if_not(value.rbegin(), value.rend(), blank).base(), value.end());
     long long seconds = 0;
-    if (!value.empty() && std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    if (!value.empty()
+        && std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         seconds = value.size() > 6 ? kMaxRetryAfter.count() : std::stoll(value);
     } else if (const std::time_t when = curl_getdate(value.c_str(), nullptr); when > 0) {
         seconds = static_cast<long long>(when) - static_cast<long long>(std::time(nullptr));
@@ -406,7 +407,8 @@ FetchResult FetchPage(const std::string& url, const FetchLimits& limits, const s
     }
     // Everything handed to the handle lives in this call: the options go again when it returns.
     curl_easy_reset(handles.easy.get());
-    const std::unique_ptr<CURL, decltype(&curl_easy_reset)> resetOnReturn(handles.easy.get(), &curl_easy_reset);
+    const std::unique_ptr<CURL, decltype(&curl_easy_reset)> resetOnReturn(handles.easy.get(),
+                                                                          &curl_easy_reset);
 
     const std::optional<ParsedUrl> parsed = ParseUrl(url);
     if (!parsed) {

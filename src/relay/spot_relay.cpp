@@ -5,10 +5,10 @@
 #include "serial/com_ports.h"
 
 #include <algorithm>
-#include <ctime>
-#include <utility>
 #include <array>
 #include <climits>
+#include <ctime>
+#include <utility>
 
 namespace {
 
@@ -76,14 +76,14 @@ SpotRelay::SpotRelay(RelayWindow& window, PageSource& source, const RelaySetting
     , m_settings(settings)
     , m_node([this](int count) { return RecentSpots(count); })
 {
-    QObject::connect(&m_node, &ClusterNode::Notice, [this](const QString& text) {
-        m_window.LogNotice(text.toStdString());
-    });
+    QObject::connect(&m_node, &ClusterNode::Notice,
+                     [this](const QString& text) { m_window.LogNotice(text.toStdString()); });
 }
 
 void SpotRelay::ApplyClusterSettings()
 {
-    if (const std::string error = m_node.Listen(m_settings.ClusterAddress, m_settings.ClusterPort); !error.empty()) {
+    if (const std::string error = m_node.Listen(m_settings.ClusterAddress, m_settings.ClusterPort);
+        !error.empty()) {
         m_window.ShowMessage(error);
     }
 }
@@ -133,8 +133,9 @@ void SpotRelay::ProcessSpotLine(std::string line)
                      Cut(line, 60, 4));
 }
 
-void SpotRelay::RelayClusterLine(const std::string& spotter, const std::string& frequency, const std::string& dxCall,
-                                 const std::string& comment, const std::string& time)
+void SpotRelay::RelayClusterLine(const std::string& spotter, const std::string& frequency,
+                                 const std::string& dxCall, const std::string& comment,
+                                 const std::string& time)
 {
     // "DX de %-9s%s %s %s %sZ": the spotter field is filled to 9 but never shortened.
     std::string cluster = "DX de ";
@@ -283,7 +284,8 @@ void SpotRelay::ToggleRun()
     const LinkParameters link = DeriveLinkParameters(m_settings);
     // A Speed without a rate fails the start like an open that failed; without a port no speed
     // is used.
-    if (link.port != 0 && (!link.speedKnown || !m_serial.Open(link.port, link.baud, link.byteSize, link.parity))) {
+    if (link.port != 0
+        && (!link.speedKnown || !m_serial.Open(link.port, link.baud, link.byteSize, link.parity))) {
         // The first line as it has always been; the second says which port, which device, why.
         const std::string why = link.speedKnown
             ? m_serial.OpenFailure()

@@ -69,8 +69,8 @@ private:
     void OnPage(PageResult page);
     /// Everything a cluster line goes through once its fields are cut: the duplicate test, the
     /// log, the continent filter and the outputs.
-    void RelayClusterLine(const std::string& spotterField, const std::string& frequency, const std::string& dxCall,
-                          const std::string& comment, const std::string& time);
+    void RelayClusterLine(const std::string& spotterField, const std::string& frequency,
+                          const std::string& dxCall, const std::string& comment, const std::string& time);
     /// Writes the line and CR LF to the serial link. False when the link is lost, before or by
     /// this write: the line may not have arrived.
     bool WriteLine(const std::string& cluster);

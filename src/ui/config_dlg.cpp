@@ -1,10 +1,9 @@
 #include "ui/config_dlg.h"
 
-#include "settings/relay_settings.h"
-#include "ui/dialog_units.h"
-
 #include "serial/com_ports.h"
 #include "serial/serial_port.h"
+#include "settings/relay_settings.h"
+#include "ui/dialog_units.h"
 
 #include <array>
 
@@ -197,7 +196,8 @@ void CConfigDlg::CreateControls()
     // One box per continent, left to right in the order of the code table, 40 units apart.
     constexpr std::array<int, kContinents.size()> kCheckIds = {1010, 1011, 1012, 1014, 1015, 1016};
     for (std::size_t i = 0; i < kContinents.size(); ++i) {
-        m_continentChecks[i] = AddCheck(this, kCheckIds[i], kContinents[i].code, 15 + 40 * static_cast<int>(i));
+        m_continentChecks[i]
+            = AddCheck(this, kCheckIds[i], kContinents[i].code, 15 + 40 * static_cast<int>(i));
     }
 
     QPushButton* defaults = AddButton(this, "3", QStringLiteral("&Default"), {194, 73, 50, 14});
@@ -275,8 +275,9 @@ bool CConfigDlg::KeepAbsentPort()
     }
     const QString device = FromBytes(ComPortDevice(port));
     m_portCombo->insertItem(index, name, port);
-    m_portCombo->setItemData(index, (device.isEmpty() ? QStringLiteral("no device") : device) + QStringLiteral(" (absent)"),
-                             Qt::ToolTipRole);
+    m_portCombo->setItemData(
+        index, (device.isEmpty() ? QStringLiteral("no device") : device) + QStringLiteral(" (absent)"),
+        Qt::ToolTipRole);
     m_portCombo->setCurrentIndex(index);
     return true;
 }

@@ -1,23 +1,22 @@
 #include "ui/spot_relay_dlg.h"
 
-#include "ui/about_dlg.h"
+#include "country/country.h"
 #include "settings/settings_store.h"
+#include "ui/about_dlg.h"
 #include "ui/app_icon.h"
 #include "ui/config_dlg.h"
 #include "ui/dialog_units.h"
 #include "ui/message_box.h"
 #include "ui/spot_edit.h"
 
-#include "country/country.h"
-
 #include <cstdio>
 #include <exception>
 
 #include <QAction>
-#include <QResizeEvent>
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
 
 namespace {
@@ -248,5 +247,6 @@ void CSpotRelayDlg::LogNotice(const std::string& text)
 
 void CSpotRelayDlg::ShowLinkState(const std::string& port, bool lost)
 {
-    setWindowTitle(lost ? QStringLiteral("Quarnel - %1 lost").arg(FromBytes(port)) : QStringLiteral("Quarnel"));
+    setWindowTitle(lost ? QStringLiteral("Quarnel - %1 lost").arg(FromBytes(port))
+                        : QStringLiteral("Quarnel"));
 }

@@ -46,7 +46,11 @@ const FetchRow kRows[] = {
     {"NotFound", LoopbackServer::Http(404, "<PRE>\nA\n</PRE>"), "[Unable to locate url]"},
     {"BusyAsksToWait", {{"HTTP/1.0 503 Busy\r\nRetry-After: 120\r\n\r\n"}}, "[Unable to locate url]120"},
     {"FragmentGoesOut", {{kOk + "ok"}}, "ok", "http://127.0.0.1:#/dx?a#b", "GET /dx?a#b HTTP/1.0\r\n"},
-    {"PathBeyond2058", {}, "[Bad URL : please configure]", "http://127.0.0.1:#/" + std::string(2058, 'p'), ""},
+    {"PathBeyond2058",
+     {},
+     "[Bad URL : please configure]",
+     "http://127.0.0.1:#/" + std::string(2058, 'p'),
+     ""},
     {"RedirectNotFollowed", {{"HTTP/1.0 302 Found\r\nLocation: /next\r\n\r\n"}}, "[Unable to locate url]"},
     {"ConnectionRefused", {}, kError, "http://127.0.0.1:1/", ""},
     {"ConnectionCutInTheBody", {{"HTTP/1.0 200 OK\r\nContent-Length: 99\r\n\r\n<PRE>\n"}}, kError},
@@ -112,7 +116,8 @@ struct RelayWithTheRealFetch : ::testing::Test
 // One filter decision, two outputs: a logger on the cluster node gets the bytes of the serial line.
 TEST_F(RelayWithTheRealFetch, ServedSpotsReachTheSerialLineAndTheNode)
 {
-    LoopbackServer server({LoopbackServer::Http(200, "<PRE>\r\nN0CALL     7012.5 N1CALL     TEST\r\n</PRE>\r\n")});
+    LoopbackServer server(
+        {LoopbackServer::Http(200, "<PRE>\r\nN0CALL     7012.5 N1CALL     TEST\r\n</PRE>\r\n")});
     settings.URL = server.url("/dxs/dx25.html?");
     QTcpServer probe; // a port free on 127.0.0.1 for the node
     probe.listen(QHostAddress::LocalHost);
@@ -134,7 +139,8 @@ TEST_F(RelayWithTheRealFetch, ServedSpotsReachTheSerialLineAndTheNode)
 
 TEST_F(RelayWithTheRealFetch, StallHoldsNeitherTheLoopNorStop)
 {
-    LoopbackServer server({{{"", LoopbackServer::Http(200, "<PRE>\nN0CALL     7012.5 N1CALL\n</PRE>").pieces[0]}, 1s}});
+    LoopbackServer server(
+        {{{"", LoopbackServer::Http(200, "<PRE>\nN0CALL     7012.5 N1CALL\n</PRE>").pieces[0]}, 1s}});
     settings.URL = server.url("/");
     relay.ToggleRun();
     relay.OnTimer();

@@ -27,10 +27,12 @@ const std::string kDxXA = "DX de XA1AA:       7012.5  N2ABC       TEST          
 const std::string kRunning = "[Stop] running timer link";
 const std::string kOpenFailed = "Error opening serial communication\n";
 // The same spot as kN0 in each feed format; a malformed record follows it.
-const std::string kDxSummit = R"([{"de_call":"N0CALL","dx_call":"N1CALL","frequency":14025.0,"info":"CQ UP 2",)"
-                              R"("time":"2024-01-09T12:34:56","id":2},{"de_call":"N0CALL","dx_call":"N1CALL"}])";
-const std::string kSpothole = R"([{"de_call":"N0CALL","dx_call":"N1CALL","freq":14025000,"comment":"CQ UP 2",)"
-                              R"("time":1704803640},{"de_call":"N 0","dx_call":"N1CALL","freq":7e3,"time":0}])";
+const std::string kDxSummit
+    = R"([{"de_call":"N0CALL","dx_call":"N1CALL","frequency":14025.0,"info":"CQ UP 2",)"
+      R"("time":"2024-01-09T12:34:56","id":2},{"de_call":"N0CALL","dx_call":"N1CALL"}])";
+const std::string kSpothole
+    = R"([{"de_call":"N0CALL","dx_call":"N1CALL","freq":14025000,"comment":"CQ UP 2",)"
+      R"("time":1704803640},{"de_call":"N 0","dx_call":"N1CALL","freq":7e3,"time":0}])";
 const std::string kHamqth = "N0CALL^14025.0^N1CALL^CQ UP 2^1234 2025-05-27^^^NA^20M^United States^291\n"
                             "N0CALL^abc^N1CALL^^1234 2025-05-27^^^NA^20M^United States^291\n";
 
@@ -134,8 +136,9 @@ TEST_P(RelayRig, LogsSendsAndRuns)
         source.results.push_back(
             page.starts_with('!')       ? PageResult {{}, rest}
                 : page.starts_with('?') ? PageResult {{{}, rest}, {}}
-                : page.starts_with('~') ? PageResult {{{}, "Unable to locate url", false, std::chrono::seconds(std::stoi(rest))}, {}}
-                                        : PageResult {{page, {}, true, {}}, {}});
+                : page.starts_with('~')
+                ? PageResult {{{}, "Unable to locate url", false, std::chrono::seconds(std::stoi(rest))}, {}}
+                : PageResult {{page, {}, true, {}}, {}});
     }
     source.results.resize(std::max<std::size_t>(source.results.size(), 1));
     window.whileBoxOpen = [this] { window.boxes.size() < 3 && window.timerArmed ? relay.OnTimer() : void(); };
@@ -168,14 +171,16 @@ TEST_F(RelayRig, SpotLogKeepsTheNewest99WithTheLastCarriageReturnSelected)
 // device back under the same COM name takes them at the next tick, and the title is plain again.
 TEST_F(RelayRig, LostLinkComesBackWithWhatWaited)
 {
-    const auto spot = [](char n) { return Page({"N0CALL     14025.0 N" + std::string(1, n) + kN0.substr(21)}); };
+    const auto spot
+        = [](char n) { return Page({"N0CALL     14025.0 N" + std::string(1, n) + kN0.substr(21)}); };
     settings.Port = "COM7";
     source.Serve({spot('1'), spot('2'), spot('3')});
     relay.ToggleRun();
     relay.OnTimer();
     pty.closeMaster();
     relay.OnTimer();
-    EXPECT_EQ(std::tuple(window.linkState, relay.HistoryCount(), window.boxes.size()), std::tuple("COM7 lost", 2, 0u));
+    EXPECT_EQ(std::tuple(window.linkState, relay.HistoryCount(), window.boxes.size()),
+              std::tuple("COM7 lost", 2, 0u));
     PtyPair back;
     back.linkAsComPort(7);
     relay.OnTimer();

@@ -3,7 +3,6 @@
 #include "relay/relay_window.h"
 
 #include <algorithm>
-
 #include <functional>
 #include <optional>
 #include <string>
@@ -25,13 +24,16 @@ public:
     void ShowError(const std::string& text) override { OpenBox("error: " + text); }
     bool SetTimer() override { return timerArmed = !failSetTimer; }
     void KillTimer() override { timerArmed = false; }
-    void ShowLinkState(const std::string& port, bool lost) override { linkState = lost ? port + " lost" : ""; }
+    void ShowLinkState(const std::string& port, bool lost) override
+    {
+        linkState = lost ? port + " lost" : "";
+    }
     void LogNotice(const std::string& text) override { notices.push_back(text); }
 
     std::string logText;
     std::pair<int, int> selection {-1, -1};
     std::string runCaption = "&Run"; ///< the template's caption before the first start
-    std::vector<std::string> boxes;  ///< every box in order; error boxes start with "error: "
+    std::vector<std::string> boxes; ///< every box in order; error boxes start with "error: "
     bool timerArmed = false;
     bool failSetTimer = false;
     std::string linkState; ///< "COM<n> lost" while the relay says so

@@ -12,16 +12,19 @@ LoopbackServer::LoopbackServer(std::vector<Reply> script)
     : m_script(std::move(script))
     , m_listen(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
 {
-    sockaddr_in addr {.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+    sockaddr_in addr {
+        .sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
     socklen_t len = sizeof addr;
     if (bind(m_listen, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(m_listen, 16) != 0
-        || getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || pipe2(m_stop, O_CLOEXEC) != 0) {
+        || getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len) != 0
+        || pipe2(m_stop, O_CLOEXEC) != 0) {
         throw std::runtime_error("LoopbackServer: cannot listen on 127.0.0.1");
     }
     m_port = ntohs(addr.sin_port);
     m_thread = std::thread([this] {
         for (std::size_t n = 0; waitReadable(m_listen, std::chrono::hours(1)); ++n) {
-            serve(accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC), m_script.at(std::min(n, m_script.size() - 1)));
+            serve(accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC),
+                  m_script.at(std::min(n, m_script.size() - 1)));
         }
     });
 }
@@ -51,8 +54,8 @@ void LoopbackServer::serve(int fd, const Reply& reply)
 {
     std::string request;
     char buffer[4096];
-    for (ssize_t n = 0; request.find("\r\n\r\n") == std::string::npos && waitReadable(fd, std::chrono::seconds(1))
-         && (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+    for (ssize_t n = 0; request.find("\r\n\r\n") == std::string::npos
+         && waitReadable(fd, std::chrono::seconds(1)) && (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
         request.append(buffer, static_cast<std::size_t>(n));
     }
     {
@@ -68,7 +71,8 @@ void LoopbackServer::serve(int fd, const Reply& reply)
             break;
         }
     }
-    while (reply.end == End::Stall && waitReadable(fd, std::chrono::hours(1)) && recv(fd, buffer, 1, 0) > 0) { }
+    while (reply.end == End::Stall && waitReadable(fd, std::chrono::hours(1)) && recv(fd, buffer, 1, 0) > 0) {
+    }
     if (reply.end == End::Reset) {
         const linger abortive {1, 0};
         setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);

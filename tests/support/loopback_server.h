@@ -13,7 +13,12 @@ namespace testing_support {
 class LoopbackServer
 {
 public:
-    enum class End { Close, Reset, Stall }; ///< Stall: silent until the client or the server goes
+    enum class End
+    {
+        Close,
+        Reset,
+        Stall
+    }; ///< Stall: silent until the client or the server goes
 
     struct Reply
     {

@@ -38,7 +38,8 @@ std::string PtyPair::read(std::size_t expected, std::chrono::milliseconds quiet)
     char buffer[4096];
     for (;;) {
         const bool short_ = received.size() < expected;
-        const auto wait = short_ ? std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()) : quiet;
+        const auto wait
+            = short_ ? std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()) : quiet;
         pollfd pfd {m_master, POLLIN, 0};
         if (m_master < 0 || wait.count() <= 0 || poll(&pfd, 1, static_cast<int>(wait.count())) <= 0) {
             return received;

@@ -12,8 +12,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QPlainTextEdit>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -95,7 +95,9 @@ private slots:
         const QSize logSize = log->size();
         main.resize(main.size() + QSize(100, 50));
         bool opened = false;
-        QTimer::singleShot(0, [&opened] { opened = QApplication::activeModalWidget() && QApplication::activeModalWidget()->close(); });
+        QTimer::singleShot(0, [&opened] {
+            opened = QApplication::activeModalWidget() && QApplication::activeModalWidget()->close();
+        });
         QTest::keyClick(log, Qt::Key_Return);
         QTest::qWait(20);
         QCOMPARE(std::pair(log->size(), opened), std::pair(logSize + QSize(100, 50), false));
