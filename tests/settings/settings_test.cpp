@@ -1,8 +1,10 @@
 #include "settings/settings_store.h"
 #include "support/temp_dir.h"
 
+#include <cerrno>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -48,6 +50,17 @@ TEST(SettingsStore, WhatCannotBeReadOrWrittenGivesTheDefaults)
     SaveSettings(kChanged, unwritable.string());
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(Loaded(unwritable), defaults);
+}
+
+// The executable renamed with an extension keeps the settings file of its name without it.
+TEST(AppIdentity, NameWithoutTheExtension)
+{
+    const testing_support::ScopedEnv xdg("XDG_CONFIG_HOME", "/x");
+    char renamed[] = "Quarnel.bin";
+    char* const name = std::exchange(program_invocation_short_name, renamed);
+    EXPECT_EQ(std::pair(ApplicationName(), DefaultSettingsFile()),
+              std::pair(std::string("Quarnel"), std::string("/x/tolmar/Quarnel.conf")));
+    program_invocation_short_name = name;
 }
 
 } // namespace
