@@ -1,5 +1,6 @@
 #include "cluster/cluster_node.h"
 #include "relay/spot_relay.h"
+#include "support/fake_window.h"
 #include "support/temp_dir.h"
 
 #include <algorithm>
@@ -201,24 +202,6 @@ BENCHMARK(BM_Burst25To64Loggers)
     ->Iterations(200)
     ->Repetitions(5);
 
-/// The relay's front end, doing nothing: only the node's output is measured.
-struct QuietWindow : RelayWindow
-{
-    void ShowLog(const std::string&, int, int) override { }
-    void SetRunCaption(const std::string&) override { }
-    void ShowMessage(const std::string&) override { }
-    void ShowError(const std::string&) override { }
-    bool SetTimer() override { return true; }
-    void KillTimer() override { }
-    void ShowLinkState(const std::string&, bool) override { }
-    void LogNotice(const std::string&) override { }
-};
-struct NoPages : PageSource
-{
-    void Start(const std::string&, Done) override { }
-    void Cancel() override { }
-};
-
 // The same burst as it arrives: a page of 25 new spots handed to the relay core (duplicate test,
 // log, continent lookup in Debian's cty.dat, no serial port), whose node serves 64 loggers. Manual
 // time: from the page's arrival to the return of ProcessSpotPage, when the last byte of the last
@@ -232,8 +215,8 @@ void BM_Page25NewSpotsTo64Loggers(benchmark::State& state)
     probe.listen(QHostAddress::LocalHost);
     RelaySettings settings {.Port = "None", .ClusterPort = probe.serverPort()};
     probe.close();
-    QuietWindow window;
-    NoPages pages;
+    testing_support::NullWindow window;
+    testing_support::NullPageSource pages;
     SpotRelay relay(window, pages, settings);
     relay.ApplyClusterSettings();
     Loggers loggers(static_cast<quint16>(settings.ClusterPort));

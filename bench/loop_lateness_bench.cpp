@@ -3,6 +3,7 @@
 //   loop_lateness_bench [SECONDS]     (default 60)
 #include "relay/curl_page_source.h"
 #include "relay/spot_relay.h"
+#include "support/fake_window.h"
 #include "support/loopback_server.h"
 
 #include <algorithm>
@@ -17,7 +18,7 @@
 namespace {
 
 /// A front end without a screen: the relay's timer is a QTimer, everything else is ignored.
-class TimerOnlyWindow : public RelayWindow
+class TimerOnlyWindow : public testing_support::NullWindow
 {
 public:
     explicit TimerOnlyWindow(SpotRelay*& relay)
@@ -26,14 +27,8 @@ public:
         m_timer.setInterval(1000);
         QObject::connect(&m_timer, &QTimer::timeout, [&relay] { relay->OnTimer(); });
     }
-    void ShowLog(const std::string&, int, int) override { }
-    void SetRunCaption(const std::string&) override { }
-    void ShowMessage(const std::string&) override { }
-    void ShowError(const std::string&) override { }
     bool SetTimer() override { return m_timer.start(), true; }
     void KillTimer() override { m_timer.stop(); }
-    void ShowLinkState(const std::string&, bool) override { }
-    void LogNotice(const std::string&) override { }
 
 private:
     QTimer m_timer;

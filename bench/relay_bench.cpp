@@ -1,4 +1,5 @@
 #include "relay/spot_relay.h"
+#include "support/fake_window.h"
 #include "support/temp_dir.h"
 
 #include <array>
@@ -12,32 +13,10 @@
 
 namespace {
 
+using testing_support::NullPageSource;
+using testing_support::NullWindow;
 using testing_support::ScopedCurrentDir;
 using testing_support::TempDir;
-
-class NullWindow : public RelayWindow
-{
-public:
-    void ShowLog(const std::string& text, int selStart, int selEnd) override
-    {
-        benchmark::DoNotOptimize(text.data());
-        benchmark::DoNotOptimize(selStart + selEnd);
-    }
-    void SetRunCaption(const std::string&) override { }
-    void ShowMessage(const std::string&) override { }
-    void ShowError(const std::string&) override { }
-    bool SetTimer() override { return true; }
-    void KillTimer() override { }
-    void ShowLinkState(const std::string&, bool) override { }
-    void LogNotice(const std::string&) override { }
-};
-
-class NullSource : public PageSource
-{
-public:
-    void Start(const std::string&, Done) override { }
-    void Cancel() override { }
-};
 
 std::string Padded(std::string text, std::size_t width, bool right = false)
 {
@@ -95,7 +74,7 @@ void BM_FirstTick(benchmark::State& state)
     const CountryDir country;
     const std::string page = SpotPage(10000, kSpotsPerPage);
     NullWindow window;
-    NullSource source;
+    NullPageSource source;
     const RelaySettings settings;
     for (auto _ : state) {
         state.PauseTiming();
@@ -115,7 +94,7 @@ void BM_SteadyTick(benchmark::State& state)
     const CountryDir country;
     const std::string page = SpotPage(10000, kSpotsPerPage);
     NullWindow window;
-    NullSource source;
+    NullPageSource source;
     const RelaySettings settings;
     SpotRelay relay(window, source, settings);
     relay.ProcessSpotPage(page);
@@ -133,7 +112,7 @@ void BM_HourOfTicks(benchmark::State& state)
 {
     const CountryDir country;
     NullWindow window;
-    NullSource source;
+    NullPageSource source;
     const RelaySettings settings;
     for (auto _ : state) {
         SpotRelay relay(window, source, settings);

@@ -50,6 +50,26 @@ private:
     }
 };
 
+/// A front end that shows nothing, for benchmarks: the relay's own work is what they measure.
+struct NullWindow : RelayWindow
+{
+    void ShowLog(const std::string&, int, int) override { }
+    void SetRunCaption(const std::string&) override { }
+    void ShowMessage(const std::string&) override { }
+    void ShowError(const std::string&) override { }
+    bool SetTimer() override { return true; }
+    void KillTimer() override { }
+    void ShowLinkState(const std::string&, bool) override { }
+    void LogNotice(const std::string&) override { }
+};
+
+/// A page source that never answers.
+struct NullPageSource : PageSource
+{
+    void Start(const std::string&, Done) override { }
+    void Cancel() override { }
+};
+
 /// A page source that answers at once with prepared results in turn, the last one again when
 /// they run out.
 struct FakePageSource : PageSource
