@@ -1,6 +1,6 @@
 #include "cluster/cluster_node.h"
 #include "relay/spot_relay.h"
-#include "support/fake_window.h"
+#include "support/fake_front_end.h"
 #include "support/temp_dir.h"
 
 #include <algorithm>
@@ -31,7 +31,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kLoggers = 64;
 constexpr int kBurst = 25;
-const std::string kSpot = "DX de DL1ABC:     14025.0  JA1XYZ      CQ UP 2                        1234Z";
+const Spot kSpot {"DL1ABC", "   14025.0", " JA1XYZ     ", "CQ UP 2                       ", "1234"};
 
 long ResidentKiB()
 {
@@ -142,14 +142,15 @@ private:
     std::thread m_reader;
 };
 
-// 64 logged-in loggers, a burst of 25 spots per iteration. Manual time: from the first SendSpot
+// 64 logged-in loggers, a burst of 25 spots per iteration. Manual time: from the first Send
 // to the return of the last, when every byte has been handed to the sockets (the wait for the
 // loggers runs no event loop, so nothing can have been left for it). Counters: the node thread's
 // CPU for the burst, the time until the last logger has read its last byte, the node's heap for
 // its 64 loggers and the process's resident memory.
 void BM_Burst25To64Loggers(benchmark::State& state)
 {
-    ClusterNode node([](int) { return std::vector<std::string>(); });
+    const RelaySettings settings;
+    ClusterNode node(settings);
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost);
     const quint16 port = probe.serverPort();
@@ -177,7 +178,7 @@ void BM_Burst25To64Loggers(benchmark::State& state)
         const double cpuStart = ThreadCpuSeconds();
         const Clock::time_point start = Clock::now();
         for (int i = 0; i < kBurst; ++i) {
-            node.SendSpot(kSpot);
+            node.Send(kSpot);
         }
         const Clock::time_point handedOver = Clock::now();
         cpu += ThreadCpuSeconds() - cpuStart;
@@ -215,10 +216,11 @@ void BM_Page25NewSpotsTo64Loggers(benchmark::State& state)
     probe.listen(QHostAddress::LocalHost);
     RelaySettings settings {.Port = "None", .ClusterPort = probe.serverPort()};
     probe.close();
-    testing_support::NullWindow window;
+    testing_support::NullFrontEnd window;
     testing_support::NullPageSource pages;
-    SpotRelay relay(window, pages, settings);
-    relay.ApplyClusterSettings();
+    ClusterNode node(settings);
+    SpotRelay relay(window, settings, pages, {&node});
+    relay.ApplySettings();
     Loggers loggers(static_cast<quint16>(settings.ClusterPort));
     long lines = 2;
     loggers.Expect(lines);

@@ -21,13 +21,14 @@ std::string SpotPage(std::size_t size)
 
 void BM_FetchPage100KB(benchmark::State& state)
 {
+    const NetworkRuntime network;
     using testing_support::LoopbackServer;
     const LoopbackServer server({LoopbackServer::Http(200, SpotPage(100 * 1024))});
     const std::string url = server.url("/dxs/dx25.html?");
 
     std::size_t bytes = 0;
     for (auto _ : state) {
-        const std::string body = FetchPage(url).text;
+        const std::string body = FetchPage(url).body.value_or("");
         if (body.empty()) {
             state.SkipWithError("fetch returned nothing");
             break;

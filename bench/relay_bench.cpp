@@ -1,5 +1,5 @@
 #include "relay/spot_relay.h"
-#include "support/fake_window.h"
+#include "support/fake_front_end.h"
 #include "support/temp_dir.h"
 
 #include <array>
@@ -13,8 +13,8 @@
 
 namespace {
 
+using testing_support::NullFrontEnd;
 using testing_support::NullPageSource;
-using testing_support::NullWindow;
 using testing_support::ScopedCurrentDir;
 using testing_support::TempDir;
 
@@ -73,12 +73,12 @@ void BM_FirstTick(benchmark::State& state)
 {
     const CountryDir country;
     const std::string page = SpotPage(10000, kSpotsPerPage);
-    NullWindow window;
+    NullFrontEnd window;
     NullPageSource source;
     const RelaySettings settings;
     for (auto _ : state) {
         state.PauseTiming();
-        auto relay = std::make_unique<SpotRelay>(window, source, settings);
+        auto relay = std::make_unique<SpotRelay>(window, settings, source, std::vector<SpotOutput*> {});
         state.ResumeTiming();
         relay->ProcessSpotPage(page);
         state.PauseTiming();
@@ -93,10 +93,10 @@ void BM_SteadyTick(benchmark::State& state)
 {
     const CountryDir country;
     const std::string page = SpotPage(10000, kSpotsPerPage);
-    NullWindow window;
+    NullFrontEnd window;
     NullPageSource source;
     const RelaySettings settings;
-    SpotRelay relay(window, source, settings);
+    SpotRelay relay(window, settings, source, {});
     relay.ProcessSpotPage(page);
     for (auto _ : state) {
         relay.ProcessSpotPage(page);
@@ -111,11 +111,11 @@ BENCHMARK(BM_SteadyTick)->Unit(benchmark::kMicrosecond);
 void BM_HourOfTicks(benchmark::State& state)
 {
     const CountryDir country;
-    NullWindow window;
+    NullFrontEnd window;
     NullPageSource source;
     const RelaySettings settings;
     for (auto _ : state) {
-        SpotRelay relay(window, source, settings);
+        SpotRelay relay(window, settings, source, {});
         for (int tick = 0; tick < 3600; ++tick) {
             relay.ProcessSpotPage(SpotPage(100 + 3 * tick, 25));
         }

@@ -6,9 +6,9 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <ctime>
 #include <sstream>
 
-#include <QDateTime>
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QTimer>
@@ -92,9 +92,9 @@ struct ClusterNode::Client
     TelnetLines lines;
 };
 
-ClusterNode::ClusterNode(RecentSpots recentSpots, ClusterLimits limits, QObject* parent)
+ClusterNode::ClusterNode(const RelaySettings& settings, ClusterLimits limits, QObject* parent)
     : QObject(parent)
-    , m_recentSpots(std::move(recentSpots))
+    , m_settings(settings)
     , m_limits(limits)
     , m_server(this)
 {
@@ -103,12 +103,22 @@ ClusterNode::ClusterNode(RecentSpots recentSpots, ClusterLimits limits, QObject*
 
 ClusterNode::~ClusterNode()
 {
-    Close();
+    Shut();
+}
+
+std::string ClusterNode::Apply()
+{
+    auto wanted = std::pair(m_settings.ClusterAddress, m_settings.ClusterPort);
+    if (wanted == m_served) {
+        return {};
+    }
+    m_served = std::move(wanted);
+    return Listen(m_served->first, m_served->second);
 }
 
 std::string ClusterNode::Listen(const std::string& address, int port)
 {
-    Close();
+    Shut();
     if (port == 0) {
         return {};
     }
@@ -133,7 +143,7 @@ std::string ClusterNode::Listen(const std::string& address, int port)
     return {};
 }
 
-void ClusterNode::Close()
+void ClusterNode::Shut()
 {
     m_server.close();
     m_clients.clear();
@@ -145,9 +155,13 @@ void ClusterNode::Close()
     }
 }
 
-void ClusterNode::SendSpot(const std::string& clusterLine)
+void ClusterNode::Send(const Spot& spot)
 {
-    const std::string bytes = clusterLine + "\r\n";
+    m_spots.push_back(ClusterLine(spot));
+    if (m_spots.size() > kKeptSpots) {
+        m_spots.pop_front();
+    }
+    const std::string bytes = m_spots.back() + "\r\n";
     // A send may drop a client (full queue, failed socket): walk a copy of the ids.
     std::vector<std::uint64_t> loggedIn;
     for (const auto& [id, client] : m_clients) {
@@ -257,8 +271,9 @@ void ClusterNode::Command(std::uint64_t id, Client& client, const std::string& l
         return;
     }
     if (const int count = SpotCountOf(argument);
-        (command == "sh/dx" || command == "show/dx") && rest.empty() && count >= 0 && m_recentSpots) {
-        for (const std::string& spot : m_recentSpots(count)) {
+        (command == "sh/dx" || command == "show/dx") && rest.empty() && count >= 0) {
+        const auto first = m_spots.end() - std::clamp<std::ptrdiff_t>(count, 0, std::ssize(m_spots));
+        for (const std::string& spot : std::vector<std::string>(first, m_spots.end())) {
             if (!Send(id, spot + "\r\n")) {
                 return;
             }
@@ -320,11 +335,6 @@ ClusterNode::Client* ClusterNode::Find(std::uint64_t id) const
 
 std::string ClusterNode::PromptLine(const std::string& call)
 {
-    static constexpr std::array<const char*, 12> kMonths
-        = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    const QDate date = now.date();
-    return call + " de " + kNodeCall + " " + std::to_string(date.day()) + "-"
-        + kMonths[static_cast<std::size_t>(date.month() - 1)] + "-" + std::to_string(date.year()) + " "
-        + now.time().toString(QStringLiteral("hhmm")).toStdString() + "Z >\r\n";
+    const std::time_t now = std::time(nullptr);
+    return call + " de " + kNodeCall + " " + ClusterDate(now) + " " + FormatUtc(now, "%H%MZ") + " >\r\n";
 }

@@ -1,13 +1,18 @@
 #pragma once
 
+#include "settings/relay_settings.h"
+#include "spot/spot_output.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <QObject>
@@ -25,34 +30,37 @@ struct ClusterLimits
     std::size_t lineBytes = 1024; ///< longer input lines are cut
 };
 
-/// A DX-cluster node on TCP: loggers connect, log in with their call and receive every spot the
-/// relay sends from then on, as the cluster line and "\r\n". Runs on the event loop of the
-/// thread that owns it; no call waits on a client, so a slow or stuck logger delays nobody.
-class ClusterNode : public QObject
+/// A DX-cluster node on TCP, an output of the relay: loggers connect, log in with their call and
+/// receive every spot the relay lets through from then on, as the cluster line and "\r\n". It
+/// serves ClusterAddress and ClusterPort of the settings, whether the relay runs or not. Runs on
+/// the event loop of the thread that owns it; no call waits on a client, so a slow or stuck
+/// logger delays nobody.
+class ClusterNode : public QObject, public SpotOutput
 {
     Q_OBJECT
 
 public:
-    /// The last `count` cluster lines of the spot log, oldest first; all of them when it holds
-    /// fewer (`count` is what the logger asked for).
-    using RecentSpots = std::function<std::vector<std::string>(int count)>;
-
     /// The call the node gives itself in its greeting and prompts.
     static constexpr const char* kNodeCall = "QUARNEL-1";
+    /// The spots the node keeps for "sh/dx".
+    static constexpr std::size_t kKeptSpots = 99;
 
-    explicit ClusterNode(RecentSpots recentSpots, ClusterLimits limits = {}, QObject* parent = nullptr);
+    explicit ClusterNode(const RelaySettings& settings, ClusterLimits limits = {}, QObject* parent = nullptr);
     ~ClusterNode() override;
     ClusterNode(const ClusterNode&) = delete;
     ClusterNode& operator=(const ClusterNode&) = delete;
 
+    /// Serves the settings' address and port when they differ from those served now: a new
+    /// listen drops every logger. "" or one message naming the address, the port and the reason.
+    [[nodiscard]] std::string Apply() override;
+    /// Queues the spot's line for every logged-in client and hands it to its socket now.
+    void Send(const Spot& spot) override;
     /// Closes a running listener and its clients, then listens on `address` (an IPv4 or IPv6
     /// address; "::" serves both) and `port`. Port 0 leaves the node off. Returns "" or one
     /// message naming the address, the port and the reason.
     [[nodiscard]] std::string Listen(const std::string& address, int port);
     /// Stops listening and closes every client.
-    void Close();
-    /// Queues `clusterLine` and "\r\n" for every logged-in client and hands it to its socket now.
-    void SendSpot(const std::string& clusterLine);
+    void Shut();
     /// The clients connected, logged in or not.
     [[nodiscard]] int ClientCount() const { return static_cast<int>(m_clients.size()); }
 
@@ -79,8 +87,11 @@ private:
     /// "<call> de QUARNEL-1 <d-Mon-yyyy> <HHMM>Z >" and "\r\n", in UTC.
     [[nodiscard]] static std::string PromptLine(const std::string& call);
 
-    RecentSpots m_recentSpots;
+    const RelaySettings& m_settings;
     ClusterLimits m_limits;
+    /// What Apply served last: it listens anew only when these change.
+    std::optional<std::pair<std::string, int>> m_served;
+    std::deque<std::string> m_spots; ///< the lines sent, oldest first, for "sh/dx"
     QTcpServer m_server;
     // By a number never used twice: after anything that may have closed a client (a write, a
     // Notice), its handler looks it up again instead of holding on to it.

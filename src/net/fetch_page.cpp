@@ -25,8 +25,8 @@ using Clock = std::chrono::steady_clock;
 constexpr char kBadUrlMessage[] = "Bad URL : please configure";
 constexpr char kNoPageMessage[] = "Unable to locate url";
 
-/// The host and the path (with its query and fragment) each fit 2058 characters, as the address
-/// has always been split into buffers of that size.
+/// The host and the path (with its query and fragment) each fit 2058 characters, the buffers the
+/// address is split into.
 constexpr std::size_t kMaxUrlPart = 2058;
 /// The longest wait a Retry-After can impose; a larger one is taken as this.
 constexpr std::chrono::seconds kMaxRetryAfter {3600};
@@ -34,19 +34,6 @@ constexpr std::chrono::seconds kMaxRetryAfter {3600};
 /// The piece buffer; a piece holds at most one character less than its size.
 constexpr std::size_t kPieceBufferSize = 1023;
 constexpr std::size_t kMaxPieceLength = kPieceBufferSize - 1;
-
-void EnsureCurlGlobalInit()
-{
-    // main() initialises libcurl once; this covers callers that did not (tests, tools). The call
-    // only counts up when it has been made before. The transfers run without libcurl's signal
-    // handling (it costs a dozen system calls per fetch), so a peer that goes away mid-write must
-    // be an error, not the end of the program: SIGPIPE is ignored.
-    static std::once_flag once;
-    std::call_once(once, [] {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-        std::signal(SIGPIPE, SIG_IGN);
-    });
-}
 
 /// The handles of this thread's fetches, made once and reset for every fetch: making them anew
 /// at every tick cost more than the transfer. Connections are still never reused.
@@ -157,8 +144,8 @@ std::optional<ParsedUrl> ParseUrl(const std::string& url)
         parsed.port = std::stol(*port);
     }
 
-    // The query goes out as typed; a trailing "?" with nothing after it stays. The fragment belongs
-    // to the path as the address has always been split, so it goes out too.
+    // The query goes out as typed; a trailing "?" with nothing after it stays. The fragment is part
+    // of the path the address is split into, so it goes out too.
     parsed.object = path->empty() ? "/" : *path;
     if (auto query = GetPart(handle.get(), CURLUPART_QUERY)) {
         parsed.object += '?';
@@ -355,7 +342,7 @@ std::string ErrorText(CURLcode code, const char* errorBuffer, const std::string&
 
 FetchResult ErrorResult(CURLcode code, const char* errorBuffer, const std::string& abortReason)
 {
-    return {ErrorText(code, errorBuffer, abortReason), {}, false, {}};
+    return {.error = ErrorText(code, errorBuffer, abortReason)};
 }
 
 /// Runs the transfer on a multi handle, so that a cancel from another thread is seen between two
@@ -391,19 +378,28 @@ CURLcode Perform(CURL* easy, CURLM* multi, const std::atomic<bool>* cancel, std:
 
 } // namespace
 
+NetworkRuntime::NetworkRuntime()
+{
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+NetworkRuntime::~NetworkRuntime()
+{
+    curl_global_cleanup();
+}
+
 FetchResult FetchPage(const std::string& url, const FetchLimits& limits, const std::atomic<bool>* cancel)
 {
-    EnsureCurlGlobalInit();
-
     // What libcurl is handed must outlive its use by the handle (reset on return), so it comes first.
     std::array<char, CURL_ERROR_SIZE> errorBuffer {};
     HeaderList headers(nullptr, &curl_slist_free_all);
     Transfer transfer(limits);
 
-    // The session: its failure is not ours to handle, it leaves the fetch.
+    // The session: without one there is no fetch at all, which the caller shows as an error.
     ThreadHandles& handles = Handles();
     if (!handles.easy || !handles.multi) {
-        throw FetchSessionError(curl_easy_strerror(CURLE_FAILED_INIT));
+        return {.error = curl_easy_strerror(CURLE_FAILED_INIT), .sessionFailed = true};
     }
     // Everything handed to the handle lives in this call: the options go again when it returns.
     curl_easy_reset(handles.easy.get());
@@ -412,7 +408,7 @@ FetchResult FetchPage(const std::string& url, const FetchLimits& limits, const s
 
     const std::optional<ParsedUrl> parsed = ParseUrl(url);
     if (!parsed) {
-        return {{}, kBadUrlMessage, false, {}};
+        return {.message = kBadUrlMessage};
     }
 
     // Whatever the scheme, the page comes over HTTP from the host and port found; only https
@@ -420,7 +416,7 @@ FetchResult FetchPage(const std::string& url, const FetchLimits& limits, const s
     const std::string scheme = parsed->scheme == "https" ? "https" : "http";
     const std::string server = scheme + "://" + parsed->host + ":" + std::to_string(parsed->port);
 
-    // "test/*" is the media range the spot servers have always been sent; it stays as it is.
+    // "test/*" is the media range spot servers expect from this client: it stays as it is.
     for (const char* line : {"Accept: test/*", "User-Agent: Quarnel"}) {
         curl_slist* appended = curl_slist_append(headers.get(), line);
         if (appended == nullptr) {
@@ -475,12 +471,13 @@ FetchResult FetchPage(const std::string& url, const FetchLimits& limits, const s
     if (transfer.statusNot200 || (status == 0 && IsUnreadableStatus(code))
         || (code == CURLE_OK && status != 200)) {
         const bool asksToWait = status == 429 || status == 503;
-        return {{}, kNoPageMessage, false, asksToWait ? transfer.retryAfter : std::chrono::seconds(0)};
+        return {.message = kNoPageMessage,
+                .retryAfter = asksToWait ? transfer.retryAfter : std::chrono::seconds(0)};
     }
     if (code != CURLE_OK) {
         // Whatever was read of the body is dropped.
         return ErrorResult(code, errorBuffer.data(), transfer.abortReason);
     }
     transfer.reader.finish();
-    return {std::move(transfer.body), {}, true, {}};
+    return {.body = std::move(transfer.body)};
 }

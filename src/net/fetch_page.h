@@ -1,16 +1,23 @@
 #pragma once
 
+#include "spot/spot_source.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
-#include <stdexcept>
 #include <string>
 
-/// Raised by FetchPage when no HTTP session can be created; the caller shows it.
-class FetchSessionError : public std::runtime_error
+/// What the fetches need once per program, made before the first and kept past the last: libcurl's
+/// global state, and SIGPIPE ignored. The transfers run without libcurl's signal handling (it
+/// costs a dozen system calls per fetch), so a peer that goes away mid-write must be an error, not
+/// the end of the program.
+class NetworkRuntime
 {
 public:
-    using std::runtime_error::runtime_error;
+    NetworkRuntime();
+    ~NetworkRuntime();
+    NetworkRuntime(const NetworkRuntime&) = delete;
+    NetworkRuntime& operator=(const NetworkRuntime&) = delete;
 };
 
 /// Bounds of one fetch. Tests shorten them; the program keeps the defaults.
@@ -24,22 +31,7 @@ struct FetchLimits
     std::size_t maxBodyBytes = 16u * 1024u * 1024u;
 };
 
-/// What one fetch brought back.
-struct FetchResult
-{
-    /// The body of a status-200 answer with every CR and NUL removed, "" after a message, or the
-    /// client's error text.
-    std::string text;
-    /// The fetch's own message for the user: "Bad URL : please configure", "Unable to locate url".
-    std::string message;
-    /// A status-200 body was read to its end.
-    bool complete = false;
-    /// How long a 429 or 503 answer asked the client to wait (Retry-After); zero when it did not.
-    std::chrono::seconds retryAfter {0};
-};
-
-/// Fetches `url` with one HTTP/1.0 GET, blocking the calling thread. Throws FetchSessionError when
-/// the client session cannot be created. Setting `*cancel` from another thread abandons the
-/// transfer within about 50 ms; the result is then an error text.
+/// Fetches `url` with one HTTP/1.0 GET, blocking the calling thread. Setting `*cancel` from another
+/// thread abandons the transfer within about 50 ms; the result is then an error.
 [[nodiscard]] FetchResult FetchPage(const std::string& url, const FetchLimits& limits = {},
                                     const std::atomic<bool>* cancel = nullptr);

@@ -19,8 +19,6 @@
 namespace {
 
 constexpr std::size_t kCallLimit = 20;
-constexpr std::size_t kDxCallWidth = 12;
-constexpr std::size_t kCommentWidth = 30;
 constexpr std::string_view kBlanks = " \t\r\n";
 // The first second of the year 10000: later times have no four-digit year.
 constexpr double kEpochEnd = 253402300800.0;
@@ -113,16 +111,11 @@ std::optional<std::string> ClockOfEpoch(double seconds)
     if (!(seconds >= 0 && seconds < kEpochEnd)) {
         return std::nullopt;
     }
-    const auto whole = static_cast<std::time_t>(seconds);
-    std::tm utc {};
-    if (gmtime_r(&whole, &utc) == nullptr) {
-        return std::nullopt;
-    }
-    return Clock(utc.tm_hour, utc.tm_min);
+    return FormatUtc(static_cast<std::time_t>(seconds), "%H%M");
 }
 
-std::optional<FeedSpot> MakeSpot(std::string_view spotter, double khz, std::string_view dxCall,
-                                 std::string_view comment, const std::optional<std::string>& time)
+std::optional<Spot> MakeSpot(std::string_view spotter, double khz, std::string_view dxCall,
+                             std::string_view comment, const std::optional<std::string>& time)
 {
     auto de = CallOf(spotter);
     auto dx = CallOf(dxCall);
@@ -130,10 +123,10 @@ std::optional<FeedSpot> MakeSpot(std::string_view spotter, double khz, std::stri
     if (!de || !dx || !frequency || !time) {
         return std::nullopt;
     }
-    FeedSpot spot {std::move(*de), std::move(*frequency), " " + *dx,
-                   std::string(comment.substr(0, kCommentWidth)), *time};
-    spot.dxCall.resize(kDxCallWidth, ' ');
-    spot.comment.resize(kCommentWidth, ' ');
+    Spot spot {std::move(*de), std::move(*frequency), " " + *dx,
+               std::string(comment.substr(0, kCommentColumn.width)), *time};
+    spot.dxCall.resize(kDxCallColumn.width, ' ');
+    spot.comment.resize(kCommentColumn.width, ' ');
     // A feed's comment may hold what a page line cannot, a line feed above all.
     for (char& c : spot.comment) {
         if (static_cast<unsigned char>(c) < 0x20 || c == '\x7F') {
@@ -152,7 +145,7 @@ std::optional<std::string> TextOf(const QJsonValue& value)
 }
 
 // DX Summit's shape when the record has "frequency", Spothole's otherwise.
-std::optional<FeedSpot> SpotOfObject(const QJsonObject& record)
+std::optional<Spot> SpotOfObject(const QJsonObject& record)
 {
     const bool dxSummit = record.contains(QLatin1String("frequency"));
     const QJsonValue frequency = record.value(QLatin1String(dxSummit ? "frequency" : "freq"));
@@ -218,7 +211,7 @@ std::optional<std::size_t> JsonTextToParse(std::string_view body)
     return std::nullopt;
 }
 
-std::optional<std::vector<FeedSpot>> ParseJsonArray(std::string_view body)
+std::optional<std::vector<Spot>> ParseJsonArray(std::string_view body)
 {
     const std::optional<std::size_t> length = JsonTextToParse(body);
     if (!length) {
@@ -232,7 +225,7 @@ std::optional<std::vector<FeedSpot>> ParseJsonArray(std::string_view body)
         return std::nullopt;
     }
     const QJsonArray records = document.array();
-    std::vector<FeedSpot> spots;
+    std::vector<Spot> spots;
     for (const QJsonValue& record : records) {
         if (auto spot = record.isObject() ? SpotOfObject(record.toObject()) : std::nullopt) {
             spots.push_back(std::move(*spot));
@@ -245,7 +238,7 @@ std::optional<std::vector<FeedSpot>> ParseJsonArray(std::string_view body)
 }
 
 // Spotter^Freq(kHz)^DXCall^Comment^HHMM YYYY-MM-DD^...: the first five fields.
-std::optional<FeedSpot> SpotOfCaretLine(std::string_view line)
+std::optional<Spot> SpotOfCaretLine(std::string_view line)
 {
     std::array<std::string_view, 5> fields;
     for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -265,9 +258,9 @@ std::optional<FeedSpot> SpotOfCaretLine(std::string_view line)
     return MakeSpot(fields[0], khz, fields[2], fields[3], ClockOfCaretTime(fields[4]));
 }
 
-std::optional<std::vector<FeedSpot>> ParseCaretLines(std::string_view body)
+std::optional<std::vector<Spot>> ParseCaretLines(std::string_view body)
 {
-    std::vector<FeedSpot> spots;
+    std::vector<Spot> spots;
     std::size_t records = 0;
     while (!body.empty() && records < kFeedRecordLimit) {
         const std::size_t lf = body.find('\n');
@@ -293,7 +286,7 @@ std::optional<std::vector<FeedSpot>> ParseCaretLines(std::string_view body)
 
 } // namespace
 
-std::optional<std::vector<FeedSpot>> ParseSpotFeed(const std::string& body)
+std::optional<std::vector<Spot>> ParseSpotFeed(const std::string& body)
 {
     const std::size_t first = body.find_first_not_of(kBlanks);
     if (first == std::string::npos) {

@@ -1,19 +1,11 @@
 #pragma once
 
+#include "spot/spot.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
-
-/// One spot of a feed, as the five fields a "<PRE>" page's column cuts would give for it.
-struct FeedSpot
-{
-    std::string spotter; ///< the spotter's call, no colon (1-20 characters, no blank or control)
-    std::string frequency; ///< kHz with one decimal, right-aligned in 10 ("   14025.0")
-    std::string dxCall; ///< " " + the DX call left-aligned, cut or filled to 11 (12 in all)
-    std::string comment; ///< cut or filled with blanks to 30
-    std::string time; ///< HHMM in UTC
-};
 
 /// Records looked at in one body, well-formed or not; a longer feed's later (older) ones are not read.
 inline constexpr std::size_t kFeedRecordLimit = 1000;
@@ -21,8 +13,11 @@ inline constexpr std::size_t kFeedRecordLimit = 1000;
 /// tiny objects costs tens of MiB, not the half GiB that parsing a whole 16 MiB body would.
 inline constexpr std::size_t kFeedJsonTextLimit = 1 << 20;
 
-/// The spots of a JSON or caret-separated spot feed, in the order the body lists them; nothing
-/// when the body is none of the known formats. Malformed records are skipped.
+/// The spots of a JSON or caret-separated spot feed, in the order the body lists them, each as the
+/// fields a "<PRE>" page's columns would give for it: the spotter's call (1-20 characters, no blank
+/// or control), the frequency in kHz with one decimal right-aligned in 10 ("   14025.0"), " " and
+/// the DX call filled to 12, the comment cut or filled to 30, HHMM in UTC. Nothing when the body
+/// is none of the known formats. Malformed records are skipped.
 ///
 /// Formats, recognised by content alone:
 /// - JSON: a top-level array (first non-blank character "["). Each object is read by its fields:
@@ -45,4 +40,4 @@ inline constexpr std::size_t kFeedJsonTextLimit = 1 << 20;
 /// time of the calendar. Control characters in a comment become blanks, so that no comment can
 /// break the cluster line. Within kFeedJsonTextLimit and kFeedRecordLimit, a hostile feed costs
 /// no more than a hostile "<PRE>" page.
-[[nodiscard]] std::optional<std::vector<FeedSpot>> ParseSpotFeed(const std::string& body);
+[[nodiscard]] std::optional<std::vector<Spot>> ParseSpotFeed(const std::string& body);

@@ -2,41 +2,27 @@
 
 #include "country/country.h"
 #include "relay/spot_feeds.h"
-#include "serial/com_ports.h"
 
 #include <algorithm>
-#include <array>
 #include <climits>
-#include <ctime>
 #include <utility>
 
 namespace {
 
-// "unvalid" is the word this entry has always had; loggers and users know it as it is.
+// Loggers and users know this entry by its exact text, misspelling included.
 constexpr const char* kInvalidPageEntry = "Received unvalid page\r\n";
 constexpr std::size_t kHistoryLimit = 99;
 constexpr std::size_t kErrorTextLimit = 511;
 /// A feed is fetched on every tenth tick at most, a <PRE> page on every one.
 constexpr int kFeedQuietTicks = 9;
 
-// A cut clipped to the text: a start past the end gives "", a length past the end is shortened.
-std::string Cut(const std::string& text, std::size_t start, std::size_t length)
+// A cut clipped to the text: a start past the end gives "", a width past the end is shortened.
+std::string Cut(const std::string& text, PageColumn column)
 {
-    if (start >= text.size()) {
+    if (column.start >= text.size()) {
         return {};
     }
-    return text.substr(start, length);
-}
-
-void WriteAll(CSerialPort& serial, const std::string& bytes)
-{
-    // WriteBytes counts in int; a text longer than that goes out in pieces, never cut.
-    std::size_t done = 0;
-    do {
-        const std::size_t piece = std::min<std::size_t>(bytes.size() - done, INT_MAX);
-        serial.WriteBytes(bytes.data() + done, static_cast<int>(piece));
-        done += piece;
-    } while (done < bytes.size());
+    return text.substr(column.start, column.width);
 }
 
 class TickGuard
@@ -57,34 +43,26 @@ private:
 
 } // namespace
 
-LinkParameters DeriveLinkParameters(const RelaySettings& settings)
-{
-    LinkParameters link;
-    link.port = PortNumberOf(settings.Port);
-    link.speedKnown = settings.Speed >= 0 && settings.Speed < static_cast<std::int32_t>(kBaudRates.size());
-    if (link.speedKnown) {
-        link.baud = kBaudRates[static_cast<std::size_t>(settings.Speed)];
-    }
-    link.byteSize = settings.Bits == 0 ? 7 : 8;
-    link.parity = static_cast<std::uint8_t>(settings.Parity & 0xFF);
-    return link;
-}
-
-SpotRelay::SpotRelay(RelayWindow& window, PageSource& source, const RelaySettings& settings)
-    : m_window(window)
-    , m_source(source)
+SpotRelay::SpotRelay(RelayFrontEnd& frontEnd, const RelaySettings& settings, PageSource& pages,
+                     std::vector<SpotOutput*> outputs, PushSource* pushSource)
+    : m_frontEnd(frontEnd)
     , m_settings(settings)
-    , m_node([this](int count) { return RecentSpots(count); })
+    , m_pages(pages)
+    , m_outputs(std::move(outputs))
+    , m_pushSource(pushSource)
 {
-    QObject::connect(&m_node, &ClusterNode::Notice,
-                     [this](const QString& text) { m_window.LogNotice(text.toStdString()); });
+    // Precise, so that a tick never comes early: the polite sources count ticks as seconds.
+    m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setInterval(kTickPeriod);
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { OnTimer(); });
 }
 
-void SpotRelay::ApplyClusterSettings()
+SpotRelay::~SpotRelay()
 {
-    if (const std::string error = m_node.Listen(m_settings.ClusterAddress, m_settings.ClusterPort);
-        !error.empty()) {
-        m_window.ShowMessage(error);
+    m_timer.stop();
+    m_pages.Cancel();
+    if (m_pushSource != nullptr) {
+        m_pushSource->Stop();
     }
 }
 
@@ -97,16 +75,12 @@ void SpotRelay::ProcessSpotPage(const std::string& body)
         // page line from the column cut on. Such a source is polled gently.
         if (const auto feed = ParseSpotFeed(body)) {
             m_quietTicks = kFeedQuietTicks;
-            for (const FeedSpot& spot : *feed) {
-                RelayClusterLine(spot.spotter + ":", spot.frequency, spot.dxCall, spot.comment, spot.time);
+            for (const Spot& spot : *feed) {
+                RelaySpot(spot);
             }
             return;
         }
-        // One entry per outage: a note for every failed second would push the spots out of the
-        // duplicate memory, and they would all be sent again when the page comes back.
-        if (m_history.empty() || m_history.front() != kInvalidPageEntry) {
-            AddLogLine(kInvalidPageEntry);
-        }
+        NoteInvalidPage();
         return;
     }
     // "</PRE>" before "<PRE>": an empty block, and no entry either.
@@ -129,29 +103,22 @@ void SpotRelay::ProcessSpotLine(std::string line)
     if (space == std::string::npos) {
         return;
     }
-    RelayClusterLine(line.substr(0, space) + ":", Cut(line, 8, 10), Cut(line, 18, 12), Cut(line, 30, 30),
-                     Cut(line, 60, 4));
+    RelaySpot({line.substr(0, space), Cut(line, kFrequencyColumn), Cut(line, kDxCallColumn),
+               Cut(line, kCommentColumn), Cut(line, kTimeColumn)});
 }
 
-void SpotRelay::RelayClusterLine(const std::string& spotter, const std::string& frequency,
-                                 const std::string& dxCall, const std::string& comment,
-                                 const std::string& time)
+void SpotRelay::NoteInvalidPage()
 {
-    // "DX de %-9s%s %s %s %sZ": the spotter field is filled to 9 but never shortened.
-    std::string cluster = "DX de ";
-    cluster += spotter;
-    if (spotter.size() < 9) {
-        cluster.append(9 - spotter.size(), ' ');
+    // One entry per outage: a note for every failed second would push the spots out of the
+    // duplicate memory, and they would all be sent again when the page comes back.
+    if (m_history.empty() || m_history.front() != kInvalidPageEntry) {
+        AddLogLine(kInvalidPageEntry);
     }
-    cluster += frequency;
-    cluster += ' ';
-    cluster += dxCall;
-    cluster += ' ';
-    cluster += comment;
-    cluster += ' ';
-    cluster += time;
-    cluster += 'Z';
+}
 
+void SpotRelay::RelaySpot(const Spot& spot)
+{
+    const std::string cluster = ClusterLine(spot);
     for (auto entry = m_history.rbegin(); entry != m_history.rend(); ++entry) {
         if (*entry == cluster) {
             return;
@@ -162,82 +129,13 @@ void SpotRelay::RelayClusterLine(const std::string& spotter, const std::string& 
     AddLogLine(cluster);
 
     // The lookup takes a C string: a NUL inside the spotter ends it there.
-    const int bit = ContinentOfCall(spotter.c_str());
+    const int bit = ContinentOfCall(SpotterField(spot).c_str());
     if ((bit & m_settings.DxccFilter) != 0) {
         return;
     }
-    m_relayed.push_back(cluster);
-    if (m_relayed.size() > kHistoryLimit) {
-        m_relayed.pop_front();
+    for (SpotOutput* output : m_outputs) {
+        output->Send(spot);
     }
-    m_node.SendSpot(cluster);
-    if (!WriteLine(cluster)) {
-        // Kept for the link's return rather than lost: the newest ones, as many as the log holds.
-        m_waiting.push_back(cluster);
-        if (m_waiting.size() > kHistoryLimit) {
-            m_waiting.pop_front();
-        }
-    }
-}
-
-std::string CountryFileWarning()
-{
-    const std::string folder = CountryFileFolder();
-    return "Unable to open CTY.DAT\n Filter operation disabled\nLooked for cty.dat in "
-        + (folder.empty() ? std::string("the current folder") : folder);
-}
-
-std::string ConsoleLine(const std::string& text)
-{
-    std::string line;
-    for (const char c : text) {
-        // One message, one line: line breaks inside it become blanks, blanks do not pile up.
-        const char shown = (c == '\r' || c == '\n') ? ' ' : c;
-        if (shown != ' ' || (!line.empty() && line.back() != ' ')) {
-            line += shown;
-        }
-    }
-    while (!line.empty() && line.back() == ' ') {
-        line.pop_back();
-    }
-    const std::time_t now = std::time(nullptr);
-    std::tm utc = {};
-    gmtime_r(&now, &utc);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%SZ ", &utc);
-    return stamp + line;
-}
-
-bool SpotRelay::WriteLine(const std::string& cluster)
-{
-    if (!m_linkLost) {
-        WriteAll(m_serial, cluster);
-        m_serial.WriteBytes("\r\n", 2);
-    }
-    if (m_serial.IsLost() && !m_linkLost) {
-        m_linkLost = true;
-        m_window.ShowLinkState(m_settings.Port, true);
-    }
-    return !m_linkLost;
-}
-
-void SpotRelay::Reconnect()
-{
-    m_serial.Close();
-    if (!m_serial.Open(m_link.port, m_link.baud, m_link.byteSize, m_link.parity)) {
-        return;
-    }
-    m_linkLost = false;
-    m_window.ShowLinkState(m_settings.Port, false);
-    while (!m_waiting.empty() && WriteLine(m_waiting.front())) {
-        m_waiting.pop_front();
-    }
-}
-
-std::vector<std::string> SpotRelay::RecentSpots(int count) const
-{
-    const auto first = m_relayed.end() - std::clamp<std::ptrdiff_t>(count, 0, std::ssize(m_relayed));
-    return {first, m_relayed.end()};
 }
 
 void SpotRelay::AddLogLine(std::string text)
@@ -260,101 +158,155 @@ void SpotRelay::AddLogLine(std::string text)
 
     // Select the carriage return of the final "\r\n" so the newest entry scrolls into view.
     const std::size_t end = std::min<std::size_t>(m_logText.size(), INT_MAX);
-    m_window.ShowLog(m_logText, static_cast<int>(end - 2), static_cast<int>(end - 1));
+    m_frontEnd.ShowLog(m_logText, static_cast<int>(end - 2), static_cast<int>(end - 1));
 }
 
 void SpotRelay::ToggleRun()
 {
     if (m_running != 0) {
-        // A fetch in flight is abandoned: its page would come after the stop. Lines waiting for a
-        // lost link go with the stop.
-        m_source.Cancel();
-        m_fetching = false;
-        m_serial.Close();
-        m_waiting.clear();
-        if (std::exchange(m_linkLost, false)) {
-            m_window.ShowLinkState(m_settings.Port, false);
-        }
-        m_window.KillTimer();
+        // Lines still waiting for a device go with the stop.
+        Halt(false);
         m_running = 0;
-        m_window.SetRunCaption("Run");
+        m_frontEnd.SetRunCaption("Run");
         return;
     }
+    if (Start()) {
+        m_running = 1;
+        m_frontEnd.SetRunCaption("Stop");
+    }
+}
 
-    const LinkParameters link = DeriveLinkParameters(m_settings);
-    // A Speed without a rate fails the start like an open that failed; without a port no speed
-    // is used.
-    if (link.port != 0
-        && (!link.speedKnown || !m_serial.Open(link.port, link.baud, link.byteSize, link.parity))) {
-        // The first line as it has always been; the second says which port, which device, why.
-        const std::string why = link.speedKnown
-            ? m_serial.OpenFailure()
-            : m_settings.Port + ": Speed " + std::to_string(m_settings.Speed) + " is none of 0 to 4";
-        m_window.ShowMessage("Error opening serial communication\n" + why);
+void SpotRelay::Suspend()
+{
+    if (m_running == 0) {
         return;
     }
-    m_link = link;
-    if (!m_window.SetTimer()) {
-        m_window.ShowMessage("Can't install a system timer");
+    Halt(true);
+    m_suspended = true;
+    m_running = 0;
+    m_frontEnd.SetRunCaption("Run");
+}
+
+void SpotRelay::Resume()
+{
+    if (!std::exchange(m_suspended, false)) {
         return;
+    }
+    if (Start()) {
+        m_running = 1;
+        m_frontEnd.SetRunCaption("Stop");
+        return;
+    }
+}
+
+bool SpotRelay::Start()
+{
+    for (SpotOutput* output : m_outputs) {
+        if (const std::string error = output->Open(); !error.empty()) {
+            // A start that fails leaves nothing open.
+            m_frontEnd.ShowMessage(error);
+            Halt(false);
+            return false;
+        }
+    }
+    const bool pushed = m_pushSource != nullptr && m_pushSource->Serves(m_settings.URL);
+    if (pushed && !m_pushSource->RunsFor(m_settings.URL, m_settings.Call)) {
+        m_pushSource->Stop();
+        if (const std::string error = m_pushSource->Start(m_settings.URL, m_settings.Call,
+                                                          [this](const Spot& spot) { RelaySpot(spot); });
+            !error.empty()) {
+            m_frontEnd.ShowMessage(error);
+            Halt(false);
+            return false;
+        }
+    } else if (!pushed && m_pushSource != nullptr) {
+        m_pushSource->Stop();
+    }
+    if (!pushed) {
+        m_timer.start();
+        if (!m_timer.isActive()) {
+            m_frontEnd.ShowMessage("Can't install a system timer");
+            return false;
+        }
     }
     m_shown.clear();
     m_quietTicks = 0;
-    m_running = 1;
-    m_window.SetRunCaption("Stop");
+    return true;
+}
+
+void SpotRelay::Halt(bool keepWaiting)
+{
+    // A fetch in flight is abandoned: its page would come after the stop.
+    m_pages.Cancel();
+    m_fetching = false;
+    m_timer.stop();
+    for (SpotOutput* output : m_outputs) {
+        output->Close(keepWaiting);
+    }
+    if (!keepWaiting && m_pushSource != nullptr) {
+        m_pushSource->Stop();
+    }
+}
+
+void SpotRelay::ApplySettings()
+{
+    for (SpotOutput* output : m_outputs) {
+        if (const std::string message = output->Apply(); !message.empty()) {
+            m_frontEnd.ShowMessage(message);
+        }
+    }
 }
 
 void SpotRelay::OnTimer()
 {
-    // A box opened while a page is handled delivers further ticks from its own loop, and one
+    // A box opened while a page is handled could deliver further ticks from its own loop, and one
     // fetch runs at a time: such ticks are dropped.
-    if (m_inTick || m_fetching) {
+    if (m_running == 0 || m_inTick || m_fetching) {
         return;
-    }
-    if (m_linkLost) {
-        Reconnect();
     }
     if (m_quietTicks > 0) {
         --m_quietTicks;
         return;
     }
     m_fetching = true;
-    m_source.Start(m_settings.URL, [this](PageResult page) { OnPage(std::move(page)); });
+    m_pages.Start(m_settings.URL, [this](FetchResult page) { OnPage(std::move(page)); });
 }
 
-void SpotRelay::OnPage(PageResult page)
+void SpotRelay::OnPage(FetchResult page)
 {
     m_fetching = false;
     const TickGuard guard(m_inTick);
-    if (page.sessionError) {
+    if (page.sessionFailed) {
         // No page at all: the tick ends with the error box; the next tick tries again.
-        std::string text = std::move(*page.sessionError);
+        std::string text = std::move(page.error);
         if (text.size() > kErrorTextLimit) {
             text.resize(kErrorTextLimit);
         }
         ShowOnce(text.empty() ? "Internal application error." : text, true);
         return;
     }
-    if (!page.fetch.message.empty()) {
-        ShowOnce(page.fetch.message, false);
+    if (!page.message.empty()) {
+        ShowOnce(page.message, false);
     }
-    if (page.fetch.complete) {
-        m_shown.clear();
+    m_quietTicks = std::max(0, static_cast<int>(page.retryAfter.count()) - 1);
+    if (!page.body) {
+        // A fetch that brought no page counts as an invalid page.
+        NoteInvalidPage();
+        return;
     }
-    m_quietTicks = std::max(0, static_cast<int>(page.fetch.retryAfter.count()) - 1);
-    ProcessSpotPage(page.fetch.text);
+    m_shown.clear();
+    ProcessSpotPage(*page.body);
 }
 
 void SpotRelay::ShowOnce(const std::string& text, bool error)
 {
-    // The same cause every second would be a box every second, with Stop and Configure only
-    // reachable in between.
+    // The same cause every second would be a box every second.
     if (!m_shown.insert(text).second) {
         return;
     }
     if (error) {
-        m_window.ShowError(text);
+        m_frontEnd.ShowError(text);
     } else {
-        m_window.ShowMessage(text);
+        m_frontEnd.ShowMessage(text);
     }
 }

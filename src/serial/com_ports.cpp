@@ -23,11 +23,6 @@ bool IsCSpace(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-std::string ComName(int port)
-{
-    return "COM" + std::to_string(port);
-}
-
 /// False for a ttyS node without a UART behind it: the kernel creates one for every possible UART
 /// and reports the fitted ones with a known type (PORT_UNKNOWN is 0). True for any other device,
 /// and when the type cannot be read.
@@ -86,13 +81,18 @@ std::string ComPortLinkDirectory()
     return folder.empty() ? std::string() : folder + "/" + ApplicationName() + "/ports";
 }
 
+std::string ComPortName(int port)
+{
+    return "COM" + std::to_string(port);
+}
+
 std::string ComPortDevice(int port)
 {
     if (port < 1) {
         return {};
     }
     if (const std::string directory = ComPortLinkDirectory(); !directory.empty()) {
-        const std::string link = directory + "/" + ComName(port);
+        const std::string link = directory + "/" + ComPortName(port);
         struct stat info = {};
         if (lstat(link.c_str(), &info) == 0) {
             return link;

@@ -15,6 +15,9 @@ using ComPortList = std::vector<unsigned int>;
 /// and for a ttyS node one with a UART behind it.
 void EnumerateComPorts(ComPortList& list);
 
+/// "COM<port>": the name a port has in the settings, the port list and every message.
+[[nodiscard]] std::string ComPortName(int port);
+
 /// The device behind "COM<port>"; empty for a number outside every table and without a link.
 [[nodiscard]] std::string ComPortDevice(int port);
 

@@ -16,8 +16,6 @@
 
 namespace {
 
-/// How long a byte the device cannot take at once is waited for.
-constexpr int kWriteWaitMs = 1000;
 /// The termios speeds of kBaudRates, in the same order.
 constexpr std::array<speed_t, kBaudRates.size()> kTermiosSpeeds = {B1200, B2400, B4800, B9600, B19200};
 
@@ -36,7 +34,7 @@ std::optional<speed_t> SpeedOf(std::uint32_t baud)
 int OpenExclusive(const std::string& device)
 {
     // Non-blocking so that a line without carrier cannot hold the open; the same flag gives the
-    // bounded writes their "pending" answer.
+    // writes their "pending" answer.
     const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return -1;
@@ -136,15 +134,6 @@ std::string FailureReason(int error)
     return std::generic_category().message(error);
 }
 
-ssize_t WriteOnce(int fd, std::uint8_t b)
-{
-    ssize_t written = 0;
-    do {
-        written = write(fd, &b, 1);
-    } while (written < 0 && errno == EINTR);
-    return written;
-}
-
 } // namespace
 
 bool MakeLineSettings(termios& settings, std::uint32_t baud, std::uint8_t byteSize, std::uint8_t parity)
@@ -186,7 +175,7 @@ bool CSerialPort::Open(int port, std::uint32_t baud, std::uint8_t byteSize, std:
         return true;
     }
     // "COM<port>", resolved like a DOS device.
-    const std::string name = "COM" + std::to_string(port);
+    const std::string name = ComPortName(port);
     const std::string device = ComPortDevice(port);
     if (device.empty()) {
         m_openFailure = name + ": no such port";
@@ -204,8 +193,7 @@ bool CSerialPort::Open(int port, std::uint32_t baud, std::uint8_t byteSize, std:
 int CSerialPort::OpenLine(const std::string& device, std::uint32_t baud, std::uint8_t byteSize,
                           std::uint8_t parity)
 {
-    // Time-outs, completion events and queue sizes have no counterpart here: a write is bounded
-    // by its own wait in WriteByte.
+    // Time-outs, completion events and queue sizes have no counterpart here: writes never wait.
     m_hPort = OpenExclusive(device);
     if (m_hPort < 0) {
         return errno;
@@ -251,42 +239,27 @@ bool CSerialPort::Close()
     return true;
 }
 
-bool CSerialPort::WriteByte(std::uint8_t b)
-{
-    // A device that is gone takes nothing: no write and no wait until the link is opened again.
-    if (m_hPort < 0 || m_bLost) {
-        return true;
-    }
-    if (WriteOnce(m_hPort, b) >= 0) {
-        return true;
-    }
-    if (errno != EAGAIN) {
-        m_bLost = true;
-        return true;
-    }
-
-    // Pending: the device's queue is full. Wait for room at most kWriteWaitMs, then try once more.
-    pollfd pfd {m_hPort, POLLOUT, 0};
-    int ready = 0;
-    do {
-        ready = poll(&pfd, 1, kWriteWaitMs);
-    } while (ready < 0 && errno == EINTR);
-    // A line that hung up meanwhile is lost; one with room gets the byte once more, and is lost when
-    // that write fails for a reason other than a full queue.
-    const bool hungUp = (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-    const bool room = ready > 0 && (pfd.revents & POLLOUT) != 0;
-    m_bLost = hungUp || (room && WriteOnce(m_hPort, b) < 0 && errno != EAGAIN);
-    return true;
-}
-
 int CSerialPort::WriteBytes(const void* data, int length)
 {
-    if (!m_bOpened || m_hPort < 0 || length <= 0 || data == nullptr) {
+    // A device that is gone takes nothing until the link is opened again.
+    if (!m_bOpened || m_hPort < 0 || m_bLost || length <= 0 || data == nullptr) {
         return 0;
     }
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    for (int i = 0; i < length; ++i) {
-        WriteByte(bytes[i]);
+    ssize_t written = 0;
+    do {
+        written = write(m_hPort, data, static_cast<std::size_t>(length));
+    } while (written < 0 && errno == EINTR);
+    if (written >= 0) {
+        return static_cast<int>(written);
     }
-    return length;
+    // A full queue is the "pending" case: the caller keeps the rest for when there is room.
+    m_bLost = errno != EAGAIN;
+    return 0;
+}
+
+void CSerialPort::DiscardQueued()
+{
+    if (m_hPort >= 0) {
+        tcflush(m_hPort, TCOFLUSH);
+    }
 }

@@ -16,8 +16,8 @@ inline constexpr std::array<std::uint32_t, 5> kBaudRates = {1200, 2400, 4800, 96
 [[nodiscard]] bool MakeLineSettings(termios& settings, std::uint32_t baud, std::uint8_t byteSize,
                                     std::uint8_t parity);
 
-// The serial line that takes the cluster lines. Writes only, one byte per write(),
-// results instead of errors: a write failure is never reported, but a device that is gone is seen.
+// The serial line that takes the cluster lines. Writes only, never waiting, results instead of
+// errors: a write failure is never reported, but a device that is gone is seen.
 class CSerialPort
 {
 public:
@@ -32,12 +32,15 @@ public:
     /// Gives the port back the settings it had before Open and closes the link; harmless when it
     /// is closed. Always true.
     bool Close();
-    /// Writes one byte, waiting at most 1000 ms when the device cannot take it at once; nothing
-    /// when the link is lost. Always true.
-    bool WriteByte(std::uint8_t b);
-    /// Writes `length` bytes one at a time. Returns `length` for an open link (lost or not), 0
-    /// otherwise.
+    /// Hands the device as many of the `length` bytes as it takes now, without waiting, and
+    /// returns how many it took: fewer (down to 0) when its queue is full, 0 when the link is
+    /// closed or lost. A write that finds the device gone marks the link lost.
     int WriteBytes(const void* data, int length);
+    /// The descriptor to watch for room, -1 when closed.
+    [[nodiscard]] int Handle() const { return m_hPort; }
+    /// Drops what the device's queue still holds: a line stopped by flow control would otherwise
+    /// hold the close for as long as the driver waits for it.
+    void DiscardQueued();
 
     [[nodiscard]] bool IsOpen() const { return m_bOpened; }
     /// True once a write found the device gone (unplugged, hung up); until Close. The link is

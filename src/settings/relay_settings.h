@@ -18,6 +18,7 @@ struct RelaySettings
     std::int32_t DxccFilter = 0;
     std::int32_t ClusterPort = 7300; ///< TCP port of the cluster node; 0 turns it off
     std::string ClusterAddress = "127.0.0.1"; ///< where the node listens: nothing exposed by default
+    std::string Call {}; ///< the station's call sign, for sources that ask who is there
 
     bool operator==(const RelaySettings&) const = default;
 };

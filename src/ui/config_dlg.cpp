@@ -4,6 +4,7 @@
 #include "serial/serial_port.h"
 #include "settings/relay_settings.h"
 #include "ui/dialog_units.h"
+#include "ui/qt_text.h"
 
 #include <array>
 
@@ -117,16 +118,6 @@ void ExchangeCheck(QCheckBox* check, std::int32_t& member, bool save)
         member = 0;
     }
     check->setCheckState(member == 1 ? Qt::Checked : (member == 2 ? Qt::PartiallyChecked : Qt::Unchecked));
-}
-
-QString FromBytes(const std::string& text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string ToBytes(const QString& text)
-{
-    return text.toUtf8().toStdString();
 }
 
 } // namespace
@@ -245,7 +236,7 @@ void CConfigDlg::OnInitDialog()
     ComPortList ports;
     EnumerateComPorts(ports);
     for (const unsigned int port : ports) {
-        m_portCombo->addItem(QStringLiteral("COM%1").arg(port), port);
+        m_portCombo->addItem(FromBytes(ComPortName(static_cast<int>(port))), port);
         QString device = FromBytes(ComPortDevice(static_cast<int>(port)));
         if (const QFileInfo link(device); link.isSymLink()) {
             device = link.symLinkTarget(); // the per-user link's own name says nothing; its target does
@@ -265,7 +256,7 @@ bool CConfigDlg::KeepAbsentPort()
     // An adapter that is unplugged while the dialog opens must not cost the user the choice of
     // port: its name stays in the list, in COM order, marked as absent, and OK keeps it.
     const int port = PortNumberOf(m_port);
-    const QString name = QStringLiteral("COM%1").arg(port);
+    const QString name = FromBytes(ComPortName(port));
     if (port < 1 || name.compare(FromBytes(m_port), Qt::CaseInsensitive) != 0) {
         return false;
     }
@@ -322,14 +313,14 @@ void CConfigDlg::accept()
 
 void CConfigDlg::OnDefault()
 {
-    // Deliberately not the stored defaults of RelaySettings: this button has always set no
-    // parity and COM2, and users know it that way.
-    m_url = kDefaultSpotUrl;
-    m_bits = 1;
+    // The stored defaults, but for no parity and COM2: users expect those from this button.
+    const RelaySettings defaults;
+    m_url = defaults.URL;
+    m_bits = defaults.Bits;
     m_parity = 0;
-    m_speed = 3;
-    m_port = "COM2";
-    m_continents = {};
+    m_speed = defaults.Speed;
+    m_port = ComPortName(2);
+    m_continents = ChecksOfMask(defaults.DxccFilter);
     DoDataExchange(false);
 }
 

@@ -7,6 +7,7 @@
 #include "ui/config_dlg.h"
 #include "ui/dialog_units.h"
 #include "ui/message_box.h"
+#include "ui/qt_text.h"
 #include "ui/spot_edit.h"
 
 #include <cstdio>
@@ -21,13 +22,6 @@
 
 namespace {
 
-constexpr int kTimerPeriodMs = 1000;
-
-QString FromBytes(const std::string& text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 QPushButton* AddButton(QWidget* dialog, const char* id, const QString& caption, int top)
 {
     auto* button = new QPushButton(caption, dialog);
@@ -38,12 +32,11 @@ QPushButton* AddButton(QWidget* dialog, const char* id, const QString& caption, 
 
 } // namespace
 
-CSpotRelayDlg::CSpotRelayDlg(PageSource& source, std::string settingsFile, QWidget* parent)
+CSpotRelayDlg::CSpotRelayDlg(std::string settingsFile, QWidget* parent)
     : QDialog(parent,
               Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                   | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint)
     , m_settingsFile(std::move(settingsFile))
-    , m_relay(*this, source, m_settings)
 {
     setWindowTitle(QStringLiteral("Quarnel"));
     setWindowIcon(QuarnelIcon());
@@ -53,10 +46,6 @@ CSpotRelayDlg::CSpotRelayDlg(PageSource& source, std::string settingsFile, QWidg
     for (QWidget* control : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         m_templateGeometry.emplace_back(control, control->geometry());
     }
-    // Precise, so that a tick never comes early: the polite sources count ticks as seconds.
-    m_timer.setTimerType(Qt::PreciseTimer);
-    m_timer.setInterval(kTimerPeriodMs);
-    connect(&m_timer, &QTimer::timeout, this, [this] { Dispatch([this] { m_relay.OnTimer(); }); });
 }
 
 CSpotRelayDlg::~CSpotRelayDlg()
@@ -72,7 +61,7 @@ void CSpotRelayDlg::CreateControls()
     QPushButton* exit = AddButton(this, "2", QStringLiteral("&Exit"), 56);
     connect(exit, &QPushButton::clicked, this, &QDialog::reject);
     m_runButton = AddButton(this, "3", QStringLiteral("&Run"), 7);
-    connect(m_runButton, &QPushButton::clicked, this, [this] { Dispatch([this] { m_relay.ToggleRun(); }); });
+    connect(m_runButton, &QPushButton::clicked, this, [this] { Dispatch([this] { m_relay->ToggleRun(); }); });
     // Enter works the focused button; at the start that is Configure, the first tab stop.
     configure->setDefault(true);
 
@@ -105,12 +94,16 @@ void CSpotRelayDlg::OnInitDialog()
     m_log->clear();
     addAction(m_aboutAction);
     m_log->SetExtraMenuAction(m_aboutAction);
-    LoadSettings(m_settings, m_settingsFile);
+    const std::string report = LoadSettings(m_settings, m_settingsFile);
 
     if (!CountryFileReadable()) {
         ShowMessage(CountryFileWarning());
     }
-    m_relay.ApplyClusterSettings();
+    if (!report.empty()) {
+        LogNotice(report);
+        ShowMessage(report);
+    }
+    m_relay->ApplySettings();
 
     if (const QScreen* screen = this->screen(); screen != nullptr && parentWidget() == nullptr) {
         QRect frame = geometry();
@@ -131,10 +124,8 @@ void CSpotRelayDlg::OnConfigure()
     dlg.m_clusterPort = m_settings.ClusterPort;
     dlg.m_clusterAddress = m_settings.ClusterAddress;
 
-    const bool wasRunning = m_relay.IsRunning();
-    if (wasRunning) {
-        m_relay.ToggleRun();
-    }
+    // A running relay stops while the dialog is open and starts again after OK and Cancel alike.
+    m_relay->Suspend();
     if (dlg.exec() == QDialog::Accepted) {
         m_settings.URL = dlg.m_url;
         m_settings.Port = dlg.m_port;
@@ -143,15 +134,11 @@ void CSpotRelayDlg::OnConfigure()
         m_settings.Parity = dlg.m_parity;
         // Only the six continent bits survive: the mask is rebuilt from the check boxes.
         m_settings.DxccFilter = MaskOfChecks(dlg.m_continents);
-        // The node serves on only when its place changed: a new listen drops every logger.
-        if (std::exchange(m_settings.ClusterPort, dlg.m_clusterPort) != dlg.m_clusterPort
-            || std::exchange(m_settings.ClusterAddress, dlg.m_clusterAddress) != dlg.m_clusterAddress) {
-            m_relay.ApplyClusterSettings();
-        }
+        m_settings.ClusterPort = dlg.m_clusterPort;
+        m_settings.ClusterAddress = dlg.m_clusterAddress;
+        m_relay->ApplySettings();
     }
-    if (wasRunning) {
-        m_relay.ToggleRun();
-    }
+    m_relay->Resume();
 }
 
 void CSpotRelayDlg::OnAbout()
@@ -192,9 +179,6 @@ void CSpotRelayDlg::Dispatch(const std::function<void()>& handler)
 
 void CSpotRelayDlg::done(int result)
 {
-    // The window goes: its timer with it. The relay itself is left as it is; the serial link
-    // closes when the dialog object is destroyed.
-    m_timer.stop();
     QDialog::done(result);
     SaveSettingsOnce();
 }
@@ -228,25 +212,23 @@ void CSpotRelayDlg::ShowError(const std::string& text)
     MessageBox::Show(this, FromBytes(text), MessageBox::Icon::Stop);
 }
 
-bool CSpotRelayDlg::SetTimer()
-{
-    m_timer.start();
-    return m_timer.isActive();
-}
-
-void CSpotRelayDlg::KillTimer()
-{
-    m_timer.stop();
-}
-
 void CSpotRelayDlg::LogNotice(const std::string& text)
 {
     // The window's console, for whoever started it from a terminal or reads the session's journal.
     std::fprintf(stderr, "%s\n", ConsoleLine(text).c_str());
 }
 
-void CSpotRelayDlg::ShowLinkState(const std::string& port, bool lost)
+void CSpotRelayDlg::ShowLinkState(const std::string& link, const std::string& state)
 {
-    setWindowTitle(lost ? QStringLiteral("Quarnel - %1 lost").arg(FromBytes(port))
-                        : QStringLiteral("Quarnel"));
+    if (state.empty()) {
+        m_linkStates.erase(link);
+    } else {
+        m_linkStates[link] = state;
+    }
+    QString title = QStringLiteral("Quarnel");
+    for (const auto& [name, shown] : m_linkStates) {
+        title += (name == m_linkStates.begin()->first ? QStringLiteral(" - ") : QStringLiteral(", "))
+            + FromBytes(name + " " + shown);
+    }
+    setWindowTitle(title);
 }

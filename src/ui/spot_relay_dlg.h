@@ -1,34 +1,35 @@
 #pragma once
 
-#include "relay/relay_window.h"
+#include "relay/relay_front_end.h"
 #include "relay/spot_relay.h"
 #include "settings/app_identity.h"
 #include "settings/relay_settings.h"
 
 #include <functional>
+#include <map>
 #include <utility>
 #include <vector>
 
 #include <QDialog>
-#include <QTimer>
 
 class CSpotEdit;
 class QAction;
 class QPushButton;
 
-/// The main window: the spot log, Run/Stop, Configure and Exit. It owns the settings and the relay
-/// core and forwards its button and timer events to the relay; the relay draws through the
-/// RelayWindow interface.
-class CSpotRelayDlg : public QDialog, public RelayWindow
+/// The main window: the spot log, Run/Stop, Configure and Exit. It owns the settings, loads them
+/// when it first shows and saves them when it closes, and forwards its buttons to the relay core,
+/// which draws through the RelayFrontEnd interface.
+class CSpotRelayDlg : public QDialog, public RelayFrontEnd
 {
     Q_OBJECT
 
 public:
-    /// The window takes its pages from `source`, which must outlive it, and keeps its settings in
-    /// `settingsFile`.
-    explicit CSpotRelayDlg(PageSource& source, std::string settingsFile = DefaultSettingsFile(),
-                           QWidget* parent = nullptr);
+    /// The window keeps its settings in `settingsFile`.
+    explicit CSpotRelayDlg(std::string settingsFile = DefaultSettingsFile(), QWidget* parent = nullptr);
     ~CSpotRelayDlg() override;
+
+    /// The relay the buttons work; it must be attached before the window shows, and outlive it.
+    void Attach(SpotRelay& relay) { m_relay = &relay; }
 
     void setVisible(bool visible) override;
     void done(int result) override;
@@ -37,13 +38,10 @@ public:
     void SetRunCaption(const std::string& caption) override;
     void ShowMessage(const std::string& text) override;
     void ShowError(const std::string& text) override;
-    bool SetTimer() override;
-    void KillTimer() override;
-    void ShowLinkState(const std::string& port, bool lost) override;
+    void ShowLinkState(const std::string& link, const std::string& state) override;
     void LogNotice(const std::string& text) override;
 
     [[nodiscard]] const RelaySettings& Settings() const { return m_settings; }
-    [[nodiscard]] const SpotRelay& Relay() const { return m_relay; }
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -60,8 +58,8 @@ private:
 
     std::string m_settingsFile;
     RelaySettings m_settings;
-    SpotRelay m_relay;
-    QTimer m_timer;
+    SpotRelay* m_relay = nullptr;
+    std::map<std::string, std::string> m_linkStates; ///< the links that do not work, shown in the title
     bool m_initialised = false;
     bool m_settingsSaved = false;
     CSpotEdit* m_log = nullptr;

@@ -32,17 +32,19 @@ private slots:
     // One node with small limits, its loggers over real sockets; each step builds on the last.
     void everyLoggedInLoggerGetsEverySpotWhateverTheOthersDo()
     {
-        std::vector<std::string> log; // the spot log, oldest first
-        ClusterNode node(
-            [&log](int n) { return std::vector(log.end() - std::min<int>(n, log.size()), log.end()); },
-            {.sendQueueBytes = 4096, .maxClients = 4, .loginTimeout = std::chrono::seconds(3)});
+        std::vector<std::string> log; // the lines sent, oldest first
+        const RelaySettings settings;
+        ClusterNode node(settings,
+                         {.sendQueueBytes = 4096, .maxClients = 4, .loginTimeout = std::chrono::seconds(3)});
         QStringList notices;
         connect(&node, &ClusterNode::Notice, [&notices](const QString& text) { notices << text; });
         QByteArray sent; // what each logged-in logger has received since the last clear()
         const auto sendSpot = [&] {
-            log.push_back("DX de N0CALL:     14025.0  N1CALL      CQ " + std::to_string(log.size())
-                          + std::string(30, ' ') + "1234Z");
-            node.SendSpot(log.back());
+            const std::string comment = "CQ " + std::to_string(log.size());
+            const Spot spot {"N0CALL", "   14025.0", " N1CALL     ",
+                             comment + std::string(30 - comment.size(), ' '), "1234"};
+            log.push_back(ClusterLine(spot));
+            node.Send(spot);
             sent += QByteArray::fromStdString(log.back() + "\r\n");
         };
 

@@ -1,7 +1,9 @@
+#include "cluster/cluster_node.h"
+#include "net/curl_page_source.h"
 #include "net/fetch_page.h"
-#include "relay/curl_page_source.h"
 #include "relay/spot_relay.h"
-#include "support/fake_window.h"
+#include "serial/serial_output.h"
+#include "support/fake_front_end.h"
 #include "support/loopback_server.h"
 #include "support/pty_pair.h"
 #include "support/temp_dir.h"
@@ -22,6 +24,7 @@ using namespace std::literals;
 using namespace testing_support;
 using Texts = std::vector<std::string>;
 
+const NetworkRuntime kNetwork;
 const std::string kOk = "HTTP/1.0 200 OK\r\n\r\n";
 const std::string kError = "(an error text with nothing of the body)";
 const std::string kLongLine = std::string(1000, 'a') + std::string(1000, 'b') + std::string(1000, 'c');
@@ -73,9 +76,10 @@ TEST_P(FetchTable, ReturnsShowsAndAsks)
                                          {.stallTimeout = 800ms, .maxBodyBytes = 3000});
     const std::string shown = result.message.empty() ? "" : "[" + result.message + "]";
     const std::string wait = result.retryAfter.count() > 0 ? std::to_string(result.retryAfter.count()) : "";
-    const bool isError = !result.complete && shown.empty() && !result.text.empty();
-    EXPECT_EQ(row.outcome == kError && isError ? kError : shown + result.text + wait, row.outcome);
-    EXPECT_EQ(result.complete, row.outcome.find_first_of("[(") == std::string::npos);
+    const bool isError = !result.body && shown.empty() && !result.error.empty();
+    EXPECT_EQ(row.outcome == kError && isError ? kError : shown + result.body.value_or("") + wait,
+              row.outcome);
+    EXPECT_EQ(result.body.has_value(), row.outcome.find_first_of("[(") == std::string::npos);
     // One request at most: a redirect is not followed. A TLS handshake is known by its first byte.
     const std::string request = std::regex_replace(row.request, std::regex(":#"), ":" + port);
     const Texts requests = server.requests();
@@ -107,10 +111,12 @@ struct RelayWithTheRealFetch : ::testing::Test
     TempDir dir;
     ScopedEnv xdg {"XDG_CONFIG_HOME", dir.path().string()};
     PtyPair pty;
-    FakeWindow window;
+    FakeFrontEnd window;
     CurlPageSource source;
-    RelaySettings settings {.Port = "COM5"};
-    SpotRelay relay {window, source, settings};
+    RelaySettings settings {.Port = "COM5", .ClusterPort = 0};
+    SerialOutput serial {settings};
+    ClusterNode node {settings};
+    SpotRelay relay {window, settings, source, {&serial, &node}};
 };
 
 // One filter decision, two outputs: a logger on the cluster node gets the bytes of the serial line.
@@ -123,18 +129,19 @@ TEST_F(RelayWithTheRealFetch, ServedSpotsReachTheSerialLineAndTheNode)
     probe.listen(QHostAddress::LocalHost);
     settings.ClusterPort = probe.serverPort();
     probe.close();
-    relay.ApplyClusterSettings();
+    relay.ApplySettings();
     QTcpSocket logger;
     logger.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(settings.ClusterPort));
     logger.write("DL1ABC\r\n");
-    std::string node;
-    SpinUntil([&] { return (node += logger.readAll().toStdString()).find(" >\r\n") != std::string::npos; });
-    node.clear();
+    std::string received;
+    SpinUntil(
+        [&] { return (received += logger.readAll().toStdString()).find(" >\r\n") != std::string::npos; });
+    received.clear();
     relay.ToggleRun();
     relay.OnTimer();
     const std::string sent = "DX de N0CALL:     7012.5  N1CALL     T EST Z\r\n";
-    SpinUntil([&] { return (node += logger.readAll().toStdString()).find('Z') != std::string::npos; });
-    EXPECT_EQ(std::tuple(pty.read(sent.size()), node, window.boxes.size()), std::tuple(sent, sent, 0u));
+    SpinUntil([&] { return (received += logger.readAll().toStdString()).find('Z') != std::string::npos; });
+    EXPECT_EQ(std::tuple(pty.read(sent.size()), received, window.boxes.size()), std::tuple(sent, sent, 0u));
 }
 
 TEST_F(RelayWithTheRealFetch, StallHoldsNeitherTheLoopNorStop)

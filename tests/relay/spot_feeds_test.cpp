@@ -13,11 +13,6 @@ const std::string kInvalid = "Received unvalid page\r\n";
 // main so that every time call of the process sees it.
 const int kIndiaTime = setenv("TZ", "IST-5:30", 1);
 
-// The relay's cluster line: "DX de %-9s%s %s %s %sZ" of spotter + ":", frequency, DX call, comment, time.
-const auto ClusterLine = [](const FeedSpot& s) {
-    const std::string de = s.spotter + ":" + std::string(8 - std::min<std::size_t>(s.spotter.size(), 8), ' ');
-    return "DX de " + de + s.frequency + " " + s.dxCall + " " + s.comment + " " + s.time + "Z";
-};
 const auto With = [](std::string t, auto a, auto b) { return t.replace(t.find(a), std::strlen(a), b); };
 
 // clang-format off
@@ -66,7 +61,8 @@ TEST_P(SpotFeeds, GivesThePageLines)
 {
     const auto spots = ParseSpotFeed(GetParam().body);
     Lines lines = spots ? Lines() : Lines {kInvalid};
-    std::ranges::transform(spots.value_or(std::vector<FeedSpot>()), std::back_inserter(lines), ClusterLine);
+    std::ranges::transform(spots.value_or(std::vector<Spot>()), std::back_inserter(lines),
+                           [](const Spot& spot) { return ClusterLine(spot); });
     EXPECT_EQ(lines, GetParam().lines);
 }
 

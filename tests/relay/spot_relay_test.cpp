@@ -1,7 +1,6 @@
 #include "country/country.h"
 #include "relay/spot_relay.h"
-#include "support/fake_window.h"
-#include "support/pty_pair.h"
+#include "support/fake_front_end.h"
 #include "support/temp_dir.h"
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 #include <ranges>
 #include <string_view>
 
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 namespace {
@@ -24,8 +24,7 @@ const std::string kN0 = "N0CALL     14025.0 N1CALL     CQ UP 2                  
 const std::string kDxN0 = "DX de N0CALL:     14025.0  N1CALL      CQ UP 2                        1234Z";
 const std::string kXA = "XA1AA       7012.5 N2ABC      TEST                          0915Z";
 const std::string kDxXA = "DX de XA1AA:       7012.5  N2ABC       TEST                           0915Z";
-const std::string kRunning = "[Stop] running timer link";
-const std::string kOpenFailed = "Error opening serial communication\n";
+const std::string kRunning = "[Stop] running";
 // The same spot as kN0 in each feed format; a malformed record follows it.
 const std::string kDxSummit
     = R"([{"de_call":"N0CALL","dx_call":"N1CALL","frequency":14025.0,"info":"CQ UP 2",)"
@@ -50,16 +49,18 @@ const auto Outage = [](const std::string& page, std::size_t ticks) {
 struct Row
 {
     const char* name;
-    /// R: a press of Run/Stop; T: a timer tick; F: the timer is refused from now on.
+    /// R: a press of Run/Stop; T: a timer tick; S and E: the configuration opens and closes.
     std::string steps;
     /// What each fetch brings in turn: a page, "?" and the fetch's message with no page, "!" and
     /// the error of a session that could not be created, or "~" and a busy server's Retry-After.
     Lines pages;
     Lines log; ///< oldest first
-    std::optional<Lines> sent = {}; ///< the logged spots when unset
+    std::optional<Lines> sent = {}; ///< what each output got; the logged spots when unset
     std::string outcome = kRunning; ///< the boxes shown, then the caption and the state
-    RelaySettings settings = {.Port = "COM7", .DxccFilter = 63}; ///< every continent held back
+    RelaySettings settings = {.DxccFilter = 63}; ///< every continent held back
     std::size_t fetches = 0; ///< how many ticks fetched, when not 0
+    std::string openError = {}; ///< what the second output answers when it is opened
+    std::string closes = {}; ///< how the outputs were closed: "c" a stop, "k" for the configuration
     friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 };
 
@@ -78,24 +79,24 @@ const Row kRows[] = {
     {"LeadingSpace", "RT", {Page({" " + kN0.substr(1)})}, {"DX de :        " + kDxN0.substr(15)}},
     {"LongCall", "RT", {Page({"DL9ABCDEFG " + kN0.substr(11)})}, {"DX de DL9ABCDEFG:FG " + kDxN0.substr(18)}},
     // The log outlives a stop: a spot seen before it is still a duplicate afterwards.
-    {"SameSpotTwiceThenAfterARestart", "RTRRT", {Page({kN0, kN0})}, {kDxN0}},
+    {"SameSpotTwiceThenAfterARestart", "RTRRT", {Page({kN0, kN0})}, {kDxN0}, {}, kRunning, {}, 0, {}, "c"},
     {"HeldBackLoggedButNeverSent", "RTT", {Page({kXA}), Page({kXA, kN0})}, {kDxXA, kDxN0}, Lines {kDxN0}},
-    {"PortNoneRunsWithoutALink", "RT", {Page({kN0})}, {kDxN0}, Lines {}, "[Stop] running timer", {}},
-    {"PortThatCannotBeOpened", "R", {}, {}, {}, kOpenFailed + "COM999: no such port; [&Run] stopped", {.Port = "COM999"}},
-    {"SpeedOutsideTheTable", "R", {}, {}, {}, kOpenFailed + "COM7: Speed 5 is none of 0 to 4; [&Run] stopped",
-     {.Port = "COM7", .Speed = 5}},
+    // The filter lets through what no continent holds back, and every output gets it.
+    {"FilterOff", "RT", {Page({kXA, kN0})}, {kDxXA, kDxN0}, {}, kRunning, {}},
+    {"OutputThatCannotOpen", "RT", {Page({kN0})}, {}, {}, "COM9: busy; [&Run] stopped", {}, 0, "COM9: busy", "c"},
     // The feeds of today give the page's cluster line, byte for byte; a malformed record is skipped.
     {"DxSummitJsonLikeThePage", "RT", {kDxSummit}, {kDxN0}},
     {"SpotholeJsonLikeThePage", "RT", {kSpothole}, {kDxN0}},
     {"HamqthCaretLinesLikeThePage", "RT", {kHamqth}, {kDxN0}},
     {"TruncatedJsonIsNoFeed", "RT", {kDxSummit.substr(0, 60)}, {"Received unvalid page\r\n"}, Lines {}},
     // A feed is fetched every tenth tick, a busy server asking for 3 s gets them, a page every tick.
-    {"FeedEveryTenthTick", "R" + std::string(12, 'T'), {kDxSummit}, {kDxN0}, {}, kRunning, {.Port = "COM7"}, 2},
+    {"FeedEveryTenthTick", "R" + std::string(12, 'T'), {kDxSummit}, {kDxN0}, {}, kRunning, {}, 2},
     {"RetryAfterHonoured", "RTTTTT", {"~3", Page({kN0})}, {"Received unvalid page\r\n", kDxN0}, Lines {kDxN0},
-     "Unable to locate url; " + kRunning, {.Port = "COM7"}, 3},
-    {"PortNoneUsesNoSpeed", "RT", {Page({kN0})}, {kDxN0}, Lines {}, "[Stop] running timer", {.Port = "None", .Speed = 9}},
-    {"TimerRefusedHoldsTheLink", "FR", {}, {}, {}, "Can't install a system timer; [&Run] stopped link"},
-    {"StopClosesTheLink", "RR", {}, {}, {}, "[Run] stopped"},
+     "Unable to locate url; " + kRunning, {}, 3},
+    {"StopClosesTheOutputs", "RRT", {Page({kN0})}, {}, {}, "[Run] stopped", {}, 0, {}, "c"},
+    // The configuration stops the relay while it is open, keeping what waits, and starts it again.
+    {"ConfigurationKeepsWhatWaits", "RSE", {Page({kN0})}, {}, {}, kRunning, {}, 0, {}, "k"},
+    {"ConfigurationWhileStopped", "SE", {Page({kN0})}, {}, {}, "[&Run] stopped"},
     // Each failed tick shows its box; the tick that the open box delivers meanwhile is dropped.
     {"SessionErrors", "RTTT", {"!Lost", "!", "!" + std::string(600, 'e')}, {}, {},
      "error: Lost; error: Internal application error.; error: " + std::string(511, 'e') + "; " + kRunning},
@@ -109,52 +110,55 @@ const Row kRows[] = {
 };
 // clang-format on
 
-/// The relay core on a pty linked as COM7, in a temporary current directory with a cty.dat of
-/// one invented country; only the window and the page source are fakes.
+/// The relay core with two recording outputs, in a temporary current directory with a cty.dat of
+/// one invented country.
 struct RelayRig : ::testing::TestWithParam<Row>
 {
-    RelayRig() { pty.linkAsComPort(7); }
-
+    int argc = 1;
+    char* argv[1] = {const_cast<char*>("relay_tests")};
+    QCoreApplication app {argc, argv}; // the relay's clock
     TempDir dir;
-    ScopedEnv xdg {"XDG_CONFIG_HOME", (dir.path() / "config").string()};
     ScopedCurrentDir cwd {dir.path()};
     std::filesystem::path cty = dir.write("cty.dat", "Northland:                  14:  27:  EU:\n    XA;\n");
-    PtyPair pty;
-    FakeWindow window;
+    FakeFrontEnd window;
     FakePageSource source;
+    RecordingOutput serial, node;
     RelaySettings settings;
-    SpotRelay relay {window, source, settings};
+    SpotRelay relay {window, settings, source, {&serial, &node}};
 };
 
 TEST_P(RelayRig, LogsSendsAndRuns)
 {
     const Row& row = GetParam();
     settings = row.settings;
+    node.openError = row.openError;
     source.results.clear();
     for (const std::string& page : row.pages) {
         const std::string rest = page.empty() ? "" : page.substr(1);
-        source.results.push_back(
-            page.starts_with('!')       ? PageResult {{}, rest}
-                : page.starts_with('?') ? PageResult {{{}, rest}, {}}
-                : page.starts_with('~')
-                ? PageResult {{{}, "Unable to locate url", false, std::chrono::seconds(std::stoi(rest))}, {}}
-                : PageResult {{page, {}, true, {}}, {}});
+        source.results.push_back(page.starts_with('!') ? FetchResult {.error = rest, .sessionFailed = true}
+                                     : page.starts_with('?') ? FetchResult {.message = rest}
+                                     : page.starts_with('~')
+                                     ? FetchResult {.message = "Unable to locate url",
+                                                    .retryAfter = std::chrono::seconds(std::stoi(rest))}
+                                     : FetchResult {.body = page});
     }
     source.results.resize(std::max<std::size_t>(source.results.size(), 1));
-    window.whileBoxOpen = [this] { window.boxes.size() < 3 && window.timerArmed ? relay.OnTimer() : void(); };
+    window.whileBoxOpen = [this] { window.boxes.size() < 3 && relay.IsRunning() ? relay.OnTimer() : void(); };
     for (const char step : row.steps) {
-        window.failSetTimer |= step == 'F';
-        step == 'R' ? relay.ToggleRun() : step == 'T' ? relay.OnTimer() : void();
+        step == 'R'       ? relay.ToggleRun()
+            : step == 'T' ? relay.OnTimer()
+            : step == 'S' ? relay.Suspend()
+            : step == 'E' ? relay.Resume()
+                          : void();
     }
     EXPECT_EQ(window.logText, Join(row.log, "\r\n"));
-    const std::string sent = Join(row.sent.value_or(row.log), "\r\n");
-    // The bytes awaited, then whatever more follows them.
-    EXPECT_EQ(pty.read(sent.size()), sent);
+    const Lines sent = row.sent.value_or(row.log);
+    EXPECT_EQ(std::pair(serial.lines, node.lines), std::pair(sent, sent));
     EXPECT_EQ(row.outcome,
               Join(window.boxes, "; ") + "[" + window.runCaption
-                  + (relay.IsRunning() ? "] running" : "] stopped") + (window.timerArmed ? " timer" : "")
-                  + (relay.SerialPort().IsOpen() ? " link" : ""));
+                  + (relay.IsRunning() ? "] running" : "] stopped"));
     EXPECT_EQ(row.fetches ? source.urls.size() : 0u, row.fetches);
+    EXPECT_EQ(serial.closes, row.closes);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RelayRig, ::testing::ValuesIn(kRows), ::testing::PrintToStringParamName());
@@ -165,42 +169,6 @@ TEST_F(RelayRig, SpotLogKeepsTheNewest99WithTheLastCarriageReturnSelected)
     const int length = static_cast<int>(window.logText.size());
     EXPECT_EQ(std::tuple(relay.HistoryCount(), relay.HistoryAt(98), window.selection),
               std::tuple(99, "1", std::pair(length - 2, length - 1)));
-}
-
-// The cable pulled while running: spots are still logged and kept, the title says so, no box; the
-// device back under the same COM name takes them at the next tick, and the title is plain again.
-TEST_F(RelayRig, LostLinkComesBackWithWhatWaited)
-{
-    const auto spot
-        = [](char n) { return Page({"N0CALL     14025.0 N" + std::string(1, n) + kN0.substr(21)}); };
-    settings.Port = "COM7";
-    source.Serve({spot('1'), spot('2'), spot('3')});
-    relay.ToggleRun();
-    relay.OnTimer();
-    pty.closeMaster();
-    relay.OnTimer();
-    EXPECT_EQ(std::tuple(window.linkState, relay.HistoryCount(), window.boxes.size()),
-              std::tuple("COM7 lost", 2, 0u));
-    PtyPair back;
-    back.linkAsComPort(7);
-    relay.OnTimer();
-    const std::string waited = relay.HistoryAt(1) + "\r\n" + relay.HistoryAt(0) + "\r\n";
-    EXPECT_EQ(std::tuple(back.read(waited.size()), window.linkState), std::tuple(waited, ""));
-    EXPECT_EQ(relay.RecentSpots(2), (Lines {relay.HistoryAt(1), relay.HistoryAt(0)}));
-}
-
-// A pty takes neither 7 data bits nor parity, so the values handed to the link are checked here.
-TEST(LinkParameters, DerivedFromTheSettings)
-{
-    const auto baud = [](int speed) { return DeriveLinkParameters({.Speed = speed}).baud; };
-    const auto size = [](int bits) { return int {DeriveLinkParameters({.Bits = bits}).byteSize}; };
-    EXPECT_EQ((std::array {baud(0), baud(1), baud(2), baud(3), baud(4)}),
-              (std::array {1200u, 2400u, 4800u, 9600u, 19200u}));
-    EXPECT_EQ((std::array {size(0), size(1), size(2)}), (std::array {7, 8, 8}));
-    const LinkParameters link = DeriveLinkParameters({.Port = "COM12", .Speed = -1, .Parity = 0x102});
-    EXPECT_EQ(
-        std::tuple(link.port, link.speedKnown, link.parity, DeriveLinkParameters({.Speed = 5}).speedKnown),
-        std::tuple(12, false, 2, false));
 }
 
 } // namespace

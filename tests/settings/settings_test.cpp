@@ -14,12 +14,13 @@ namespace {
 // every IPv6 and IPv4 address.
 const RelaySettings kChanged {"http://127.0.0.1:8080/dxs/dx25.html?a=1,b 2", "COM12", 4, 0, 2, 69, 0, "::"};
 
-// Loading replaces every field, whatever the record held before.
+// Loading replaces every field, whatever the record held before; the report comes after the "|".
 const auto Loaded = [](const std::filesystem::path& file) {
     RelaySettings s = kChanged;
-    LoadSettings(s, file.string());
-    return s;
+    const std::string report = LoadSettings(s, file.string());
+    return std::pair(s, report.empty() ? "" : report.substr(report.find(": ") + 2));
 };
+const auto Expected = [](const RelaySettings& s, const std::string& report) { return std::pair(s, report); };
 
 TEST(SettingsStore, SavedFileLoadsAsSaved)
 {
@@ -30,26 +31,39 @@ TEST(SettingsStore, SavedFileLoadsAsSaved)
     EXPECT_EQ((std::ostringstream() << std::ifstream(file).rdbuf()).str(),
               "[Settings]\nBits=0\nClusterAddress=::\nClusterPort=0\nDxccFilter=69\nParity=2\nPort=COM12\n"
               "Speed=4\nURL=\"http://127.0.0.1:8080/dxs/dx25.html?a=1,b 2\"\n");
-    EXPECT_EQ(Loaded(file), kChanged);
+    EXPECT_EQ(Loaded(file), Expected(kChanged, ""));
 }
 
-TEST(SettingsStore, WhatCannotBeReadOrWrittenGivesTheDefaults)
+// What cannot be read gives the defaults and is named, with what is used instead.
+TEST(SettingsStore, WhatCannotBeReadIsNamedAndGivesTheDefaults)
 {
     const testing_support::TempDir dir;
     const RelaySettings defaults {
         "http://www.dxsummit.fi/dxs/dx25.html?", "None", 3, 1, 1, 0, 7300, "127.0.0.1"};
-    EXPECT_EQ(Loaded(dir.path() / "absent.conf"), defaults);
-    // Not a number, an unquoted comma (read as a list), a number beyond 32 bits.
+    std::filesystem::create_directory(dir.path() / "folder.conf");
+    EXPECT_EQ(Loaded(dir.path() / "absent.conf"), Expected(defaults, ""));
+    EXPECT_EQ(Loaded(dir.path() / "folder.conf"),
+              Expected(defaults, "cannot be read (Is a directory), the defaults are used"));
+    EXPECT_EQ(Loaded(dir.write("other.conf", "[Other]\nPort=COM1\n")),
+              Expected(defaults, "no [Settings] group, the defaults are used"));
+    // Not a number, an unquoted comma (read as a list), a number beyond 32 bits, a device path.
+    RelaySettings withPath = defaults;
+    withPath.Port = "/dev/ttyUSB0";
     EXPECT_EQ(Loaded(dir.write("bad.conf",
-                               "[Settings]\nSpeed=abc\nURL=a,b\nBits=4294967296\n"
+                               "[Settings]\nSpeed=abc\nURL=a,b\nBits=4294967296\nPort=/dev/ttyUSB0\n"
                                "ClusterPort=7300x\nClusterAddress=127.0.0.1,::1\n")),
-              defaults);
+              Expected(withPath,
+                       "URL cannot be read, \"http://www.dxsummit.fi/dxs/dx25.html?\" is used; "
+                       "Bits \"4294967296\" is no number, 1 is used; Speed \"abc\" is no number, 3 is "
+                       "used; ClusterPort \"7300x\" is no number, 7300 is used; ClusterAddress cannot "
+                       "be read, \"127.0.0.1\" is used; Port \"/dev/ttyUSB0\" names no COM port, None "
+                       "is used"));
     // Below a plain file no folder can be made, not even by root: the save fails without a word.
     const auto unwritable = dir.write("blocker", "") / "Quarnel.conf";
     testing::internal::CaptureStderr();
     SaveSettings(kChanged, unwritable.string());
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_EQ(Loaded(unwritable), defaults);
+    EXPECT_EQ(Loaded(unwritable).first, defaults);
 }
 
 // The executable renamed with an extension keeps the settings file of its name without it.

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -52,6 +53,43 @@ std::string PtyPair::read(std::size_t expected, std::chrono::milliseconds quiet)
         }
         received.append(buffer, static_cast<std::size_t>(n));
     }
+}
+
+std::string PtyPair::take()
+{
+    std::string received;
+    char buffer[4096];
+    pollfd pfd {m_master, POLLIN, 0};
+    while (m_master >= 0 && poll(&pfd, 1, 0) > 0 && (pfd.revents & POLLIN) != 0) {
+        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        received.append(buffer, static_cast<std::size_t>(n));
+    }
+    return received;
+}
+
+std::size_t PtyPair::fill(char byte)
+{
+    const int flags = fcntl(m_slave, F_GETFL);
+    fcntl(m_slave, F_SETFL, flags | O_NONBLOCK);
+    const std::string chunk(4096, byte);
+    std::size_t filled = 0;
+    // Large writes first, then single bytes for the last room. The kernel moves what was written
+    // on to the master's side a moment later, which makes room again: full is when a pass after a
+    // pause takes nothing.
+    for (std::size_t pass = 1; pass > 0; std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+        pass = 0;
+        for (std::size_t size = chunk.size(); size > 0; size = size > 1 ? 1 : 0) {
+            for (ssize_t n = 0; (n = ::write(m_slave, chunk.data(), size)) > 0;) {
+                pass += static_cast<std::size_t>(n);
+            }
+        }
+        filled += pass;
+    }
+    fcntl(m_slave, F_SETFL, flags);
+    return filled;
 }
 
 void PtyPair::closeMaster()

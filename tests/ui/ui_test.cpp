@@ -1,5 +1,7 @@
+#include "cluster/cluster_node.h"
+#include "serial/serial_output.h"
 #include "settings/settings_store.h"
-#include "support/fake_window.h"
+#include "support/fake_front_end.h"
 #include "support/pty_pair.h"
 #include "support/temp_dir.h"
 #include "ui/message_box.h"
@@ -13,8 +15,11 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QTcpServer>
 #include <QTimer>
 #include <QtTest>
 
@@ -74,6 +79,9 @@ private slots:
             << true << S {"", "COM1", 1, 0, 2, 9} << "Run Default Cancel" << S {"", "COM1", 1, 0, 2, 9} << 2;
         QTest::newRow("running: Default, OK: restarted with the Default set; close box")
             << true << S {"u", "COM1", 0, 1, 1, 63} << "Run Default OK" << S {d, "COM2", 3, 1, 0, 0} << 1;
+        QTest::newRow("cluster node: address and port changed together, both kept; Exit")
+            << true << S {"u", "None", 3, 1, 1, 0, 0, "0.0.0.0"} << "Cluster OK"
+            << S {"u", "None", 3, 1, 1, 0, 0, "127.0.0.1"} << 0;
     }
 
     void window()
@@ -83,11 +91,19 @@ private slots:
         const bool running = clicks.startsWith("Run");
         const testing_support::ScopedCurrentDir cwd(countryFile ? m_work.path() : m_config.path());
         QFETCH(S, stored);
-        stored.ClusterPort = 0; // no node: the tests run side by side
+        stored.ClusterPort = 0; // no node but on a port free now: the tests run side by side
         SaveSettings(stored);
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost);
+        const int freePort = probe.serverPort();
+        probe.close();
         testing_support::FakePageSource pages;
         pages.Serve({"<PRE>\nN0CALL     14025.0 N1CALL     CQ UP 2                       1234Z\n</PRE>"});
-        CSpotRelayDlg main(pages);
+        CSpotRelayDlg main;
+        SerialOutput serial(main.Settings());
+        ClusterNode node(main.Settings());
+        SpotRelay relay(main, main.Settings(), pages, {&serial, &node});
+        main.Attach(relay);
         main.show();
         QVERIFY(QTest::qWaitForWindowActive(&main));
         // The log takes what the window gains, its cell is 14 pixels high, and Enter in it opens nothing.
@@ -116,6 +132,11 @@ private slots:
             QCOMPARE(device.endsWith("(absent)"), stored.Port == "COM200");
             QCOMPARE(Button(main, "3")->text(), "&Run"); // a running relay is stopped, Alt+R stays
             for (const QString& click : clicks.split(' ').mid(running ? 1 : 0)) {
+                if (click == "Cluster") {
+                    dlg.findChild<QLineEdit*>("clusterAddress")->setText("127.0.0.1");
+                    dlg.findChild<QSpinBox*>("clusterPort")->setValue(freePort);
+                    continue;
+                }
                 Button(dlg, click == "OK" ? "1" : click == "Cancel" ? "2" : "3")->click();
             }
         });
@@ -134,7 +155,7 @@ private slots:
         closeBy[close]();
         LoadSettings(stored); // what closing saved
         QFETCH(S, after);
-        after.ClusterPort = 0;
+        after.ClusterPort = clicks.contains("Cluster") ? freePort : 0;
         QCOMPARE(stored, after);
         const QString warning = "Unable to open CTY.DAT\n Filter operation disabled\nLooked for cty.dat in ";
         QCOMPARE(m_boxes.join(""), countryFile ? "" : warning + QString::fromStdString(m_config.path()));

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "net/fetch_page.h"
-#include "relay/relay_window.h"
+#include "spot/spot_source.h"
 
 #include <atomic>
 #include <condition_variable>

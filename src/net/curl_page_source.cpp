@@ -1,6 +1,5 @@
-#include "relay/curl_page_source.h"
+#include "net/curl_page_source.h"
 
-#include <exception>
 #include <utility>
 
 CurlPageSource::CurlPageSource(FetchLimits limits)
@@ -60,12 +59,7 @@ void CurlPageSource::Work()
             }
             job = std::move(*std::exchange(m_next, std::nullopt));
         }
-        PageResult result;
-        try {
-            result.fetch = FetchPage(job.url, m_limits, job.cancel.get());
-        } catch (const std::exception& error) {
-            result.sessionError = error.what();
-        }
+        FetchResult result = FetchPage(job.url, m_limits, job.cancel.get());
         // Back on the source's own thread. Were the source destroyed first, the queued call
         // would go with it: the destructor joins this thread before the object goes.
         QMetaObject::invokeMethod(
