@@ -23,13 +23,16 @@ void MessageBox::Show(QWidget* owner, const QString& text, Icon icon)
         handler({text, caption, icon, owner != nullptr && owner->isVisible()});
         return;
     }
-    QMessageBox box(owner);
-    box.setWindowTitle(caption);
-    box.setTextFormat(Qt::PlainText); // error texts come from outside and may hold '<'
-    box.setText(text);
-    box.setIcon(icon == Icon::Stop ? QMessageBox::Critical : QMessageBox::NoIcon);
-    box.setStandardButtons(QMessageBox::Ok);
-    box.exec();
+    // Shown without a nested event loop: while it waits for OK, the relay's ticks and every socket
+    // go on. It goes when it is answered, or with its owner.
+    auto* box = new QMessageBox(owner);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowTitle(caption);
+    box->setTextFormat(Qt::PlainText); // error texts come from outside and may hold '<'
+    box->setText(text);
+    box->setIcon(icon == Icon::Stop ? QMessageBox::Critical : QMessageBox::NoIcon);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->open();
 }
 
 void MessageBox::SetHandler(std::function<void(const Shown&)> handler)

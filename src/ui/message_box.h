@@ -24,10 +24,10 @@ public:
         bool ownerVisible = false; ///< whether the owning window was on the screen at that moment
     };
 
-    /// Shows the box and returns when it is answered.
+    /// Shows the box, modal to its owner, and returns at once: nothing waits for the answer.
     static void Show(QWidget* owner, const QString& text, Icon icon = Icon::None);
 
-    /// The one seam for tests: while a handler is set, each box goes to it instead of the screen
-    /// and counts as answered when the handler returns. An empty handler restores the screen.
+    /// The one seam for tests: while a handler is set, each box goes to it instead of the screen.
+    /// An empty handler restores the screen.
     static void SetHandler(std::function<void(const Shown&)> handler);
 };
