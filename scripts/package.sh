@@ -58,6 +58,11 @@ else
     git -C "$repo" archive --format=tar HEAD | tar -C "$src" -xf -
 fi
 
+# The package's version is the project's: the changelog's entry takes it from CMakeLists.txt.
+version=$(sed -n 's/^project(Quarnel VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+[ -n "$version" ] || { echo "package: no version in CMakeLists.txt" >&2; exit 1; }
+sed -i "1s/^quarnel ([^)]*)/quarnel ($version)/" "$src/debian/changelog"
+
 # The build dependencies come from debian/control, so this script never repeats them.
 if ! (cd "$src" && dpkg-checkbuilddeps >/dev/null 2>&1); then
     echo "package: installing the build dependencies"
