@@ -1,9 +1,8 @@
 #include "relay/spot_feeds.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
-#include <cmath>
-#include <cstdio>
 #include <ctime>
 #include <string_view>
 #include <utility>
@@ -18,39 +17,9 @@
 
 namespace {
 
-constexpr std::size_t kCallLimit = 20;
 constexpr std::string_view kBlanks = " \t\r\n";
 // The first second of the year 10000: later times have no four-digit year.
 constexpr double kEpochEnd = 253402300800.0;
-
-// A call as a page's column would carry it: no blank or control character, which would shift or
-// break the cluster line; at most 20 bytes.
-std::optional<std::string> CallOf(std::string_view text)
-{
-    if (text.empty() || text.size() > kCallLimit) {
-        return std::nullopt;
-    }
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) <= 0x20 || c == '\x7F') {
-            return std::nullopt;
-        }
-    }
-    return std::string(text);
-}
-
-// "%10.1f", as a page's frequency column holds it. A frequency that is not finite, rounds to 0.0
-// or below, or needs more than the 10 columns would shift or fake the rest of the line.
-std::optional<std::string> FrequencyColumn(double khz)
-{
-    if (!std::isfinite(khz) || khz < 0.05) {
-        return std::nullopt;
-    }
-    char text[16];
-    if (std::snprintf(text, sizeof text, "%10.1f", khz) != 10) {
-        return std::nullopt;
-    }
-    return std::string(text);
-}
 
 // The value of `count` digits at `at`, or -1 when any of them is not a digit.
 int Number(std::string_view text, std::size_t at, std::size_t count)
@@ -76,64 +45,81 @@ bool IsDate(std::string_view text)
         && QDate(year, Number(text, 5, 2), Number(text, 8, 2)).isValid();
 }
 
-std::optional<std::string> Clock(int hours, int minutes)
+/// When a record was spotted: HHMM for the cluster line, and "YYYY-MM-DD HH:MM:SS" to order by.
+struct Stamp
 {
-    if (hours < 0 || hours > 23 || minutes < 0 || minutes > 59) {
+    std::string clock;
+    std::string order;
+};
+
+std::optional<Stamp> StampOf(std::string_view date, int hours, int minutes, int seconds)
+{
+    if (hours < 0 || hours > 23 || minutes < 0 || minutes > 59 || seconds < 0 || seconds > 59) {
         return std::nullopt;
     }
-    return std::string {static_cast<char>('0' + hours / 10), static_cast<char>('0' + hours % 10),
-                        static_cast<char>('0' + minutes / 10), static_cast<char>('0' + minutes % 10)};
+    const auto two = [](int n) { return std::string {static_cast<char>('0' + n / 10), static_cast<char>('0' + n % 10)}; };
+    return Stamp {two(hours) + two(minutes), std::string(date) + " " + two(hours) + ":" + two(minutes) + ":" + two(seconds)};
 }
 
 // DX Summit's "YYYY-MM-DDTHH:MM:SS", UTC without a zone.
-std::optional<std::string> ClockOfDateTime(std::string_view text)
+std::optional<Stamp> StampOfDateTime(std::string_view text)
 {
-    const int seconds = Number(text, 17, 2);
-    if (text.size() != 19 || !IsDate(text.substr(0, 10)) || text[10] != 'T' || text[13] != ':'
-        || text[16] != ':' || seconds < 0 || seconds > 59) {
+    if (text.size() != 19 || !IsDate(text.substr(0, 10)) || text[10] != 'T' || text[13] != ':' || text[16] != ':') {
         return std::nullopt;
     }
-    return Clock(Number(text, 11, 2), Number(text, 14, 2));
+    return StampOf(text.substr(0, 10), Number(text, 11, 2), Number(text, 14, 2), Number(text, 17, 2));
 }
 
 // HamQTH's "HHMM YYYY-MM-DD".
-std::optional<std::string> ClockOfCaretTime(std::string_view text)
+std::optional<Stamp> StampOfCaretTime(std::string_view text)
 {
     if (text.size() != 15 || text[4] != ' ' || !IsDate(text.substr(5))) {
         return std::nullopt;
     }
-    return Clock(Number(text, 0, 2), Number(text, 2, 2));
+    return StampOf(text.substr(5), Number(text, 0, 2), Number(text, 2, 2), 0);
 }
 
 // Spothole's epoch seconds; the cluster line's time is UTC.
-std::optional<std::string> ClockOfEpoch(double seconds)
+std::optional<Stamp> StampOfEpoch(double seconds)
 {
     if (!(seconds >= 0 && seconds < kEpochEnd)) {
         return std::nullopt;
     }
-    return FormatUtc(static_cast<std::time_t>(seconds), "%H%M");
+    const auto when = static_cast<std::time_t>(seconds);
+    return Stamp {FormatUtc(when, "%H%M"), FormatUtc(when, "%Y-%m-%d %H:%M:%S")};
 }
 
-std::optional<Spot> MakeSpot(std::string_view spotter, double khz, std::string_view dxCall,
-                             std::string_view comment, const std::optional<std::string>& time)
+/// A spot of a feed, and when it was spotted.
+struct Record
 {
-    auto de = CallOf(spotter);
-    auto dx = CallOf(dxCall);
-    auto frequency = FrequencyColumn(khz);
-    if (!de || !dx || !frequency || !time) {
+    Spot spot;
+    std::string order;
+};
+
+std::optional<Record> RecordOf(std::string_view spotter, double khz, std::string_view dxCall,
+                               std::string_view comment, const std::optional<Stamp>& stamp)
+{
+    if (!stamp) {
         return std::nullopt;
     }
-    Spot spot {std::move(*de), std::move(*frequency), " " + *dx,
-               std::string(comment.substr(0, kCommentColumn.width)), *time};
-    spot.dxCall.resize(kDxCallColumn.width, ' ');
-    spot.comment.resize(kCommentColumn.width, ' ');
-    // A feed's comment may hold what a page line cannot, a line feed above all.
-    for (char& c : spot.comment) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == '\x7F') {
-            c = ' ';
-        }
+    auto spot = SpotOfFields(spotter, khz, dxCall, comment, stamp->clock);
+    if (!spot) {
+        return std::nullopt;
     }
-    return spot;
+    return Record {std::move(*spot), stamp->order};
+}
+
+// HamQTH escapes quotes and backslashes in its fields: 73\'s.
+std::string Unescaped(std::string_view text)
+{
+    std::string plain;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == '\'' || text[i + 1] == '"' || text[i + 1] == '\\')) {
+            ++i;
+        }
+        plain += text[i];
+    }
+    return plain;
 }
 
 std::optional<std::string> TextOf(const QJsonValue& value)
@@ -145,7 +131,7 @@ std::optional<std::string> TextOf(const QJsonValue& value)
 }
 
 // DX Summit's shape when the record has "frequency", Spothole's otherwise.
-std::optional<Spot> SpotOfObject(const QJsonObject& record)
+std::optional<Record> RecordOfObject(const QJsonObject& record)
 {
     const bool dxSummit = record.contains(QLatin1String("frequency"));
     const QJsonValue frequency = record.value(QLatin1String(dxSummit ? "frequency" : "freq"));
@@ -155,17 +141,17 @@ std::optional<Spot> SpotOfObject(const QJsonObject& record)
     const auto dx = TextOf(record.value(QLatin1String("dx_call")));
     // A spot without a comment is still a spot, as a blank comment column on a page is.
     const auto note = comment.isNull() || comment.isUndefined() ? std::string() : TextOf(comment);
-    std::optional<std::string> clock;
+    std::optional<Stamp> stamp;
     if (dxSummit && time.isString()) {
-        clock = ClockOfDateTime(time.toString().toStdString());
+        stamp = StampOfDateTime(time.toString().toStdString());
     } else if (!dxSummit && time.isDouble()) {
-        clock = ClockOfEpoch(time.toDouble());
+        stamp = StampOfEpoch(time.toDouble());
     }
     if (!de || !dx || !note || !frequency.isDouble()) {
         return std::nullopt;
     }
     const double khz = dxSummit ? frequency.toDouble() : frequency.toDouble() / 1000;
-    return MakeSpot(*de, khz, *dx, *note, clock);
+    return RecordOf(*de, khz, *dx, *note, stamp);
 }
 
 // The length of the body's JSON text to parse: up to the end of the last element of the top-level
@@ -211,7 +197,7 @@ std::optional<std::size_t> JsonTextToParse(std::string_view body)
     return std::nullopt;
 }
 
-std::optional<std::vector<Spot>> ParseJsonArray(std::string_view body)
+std::optional<std::vector<Record>> ParseJsonArray(std::string_view body)
 {
     const std::optional<std::size_t> length = JsonTextToParse(body);
     if (!length) {
@@ -224,21 +210,21 @@ std::optional<std::vector<Spot>> ParseJsonArray(std::string_view body)
     if (error.error != QJsonParseError::NoError || !document.isArray()) {
         return std::nullopt;
     }
-    const QJsonArray records = document.array();
-    std::vector<Spot> spots;
-    for (const QJsonValue& record : records) {
-        if (auto spot = record.isObject() ? SpotOfObject(record.toObject()) : std::nullopt) {
-            spots.push_back(std::move(*spot));
+    const QJsonArray array = document.array();
+    std::vector<Record> records;
+    for (const QJsonValue& value : array) {
+        if (auto record = value.isObject() ? RecordOfObject(value.toObject()) : std::nullopt) {
+            records.push_back(std::move(*record));
         }
     }
-    if (spots.empty() && !records.isEmpty()) {
+    if (records.empty() && !array.isEmpty()) {
         return std::nullopt;
     }
-    return spots;
+    return records;
 }
 
 // Spotter^Freq(kHz)^DXCall^Comment^HHMM YYYY-MM-DD^...: the first five fields.
-std::optional<Spot> SpotOfCaretLine(std::string_view line)
+std::optional<Record> RecordOfCaretLine(std::string_view line)
 {
     std::array<std::string_view, 5> fields;
     for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -255,14 +241,14 @@ std::optional<Spot> SpotOfCaretLine(std::string_view line)
     if (error != std::errc() || end != frequency.data() + frequency.size()) {
         return std::nullopt;
     }
-    return MakeSpot(fields[0], khz, fields[2], fields[3], ClockOfCaretTime(fields[4]));
+    return RecordOf(fields[0], khz, fields[2], Unescaped(fields[3]), StampOfCaretTime(fields[4]));
 }
 
-std::optional<std::vector<Spot>> ParseCaretLines(std::string_view body)
+std::optional<std::vector<Record>> ParseCaretLines(std::string_view body)
 {
-    std::vector<Spot> spots;
-    std::size_t records = 0;
-    while (!body.empty() && records < kFeedRecordLimit) {
+    std::vector<Record> records;
+    std::size_t looked = 0;
+    while (!body.empty() && looked < kFeedRecordLimit) {
         const std::size_t lf = body.find('\n');
         const std::string_view line = body.substr(0, lf);
         body.remove_prefix(lf == std::string_view::npos ? body.size() : lf + 1);
@@ -273,15 +259,15 @@ std::optional<std::vector<Spot>> ParseCaretLines(std::string_view body)
         if (line.find('^') == std::string_view::npos) {
             return std::nullopt;
         }
-        ++records;
-        if (auto spot = SpotOfCaretLine(line)) {
-            spots.push_back(std::move(*spot));
+        ++looked;
+        if (auto record = RecordOfCaretLine(line)) {
+            records.push_back(std::move(*record));
         }
     }
-    if (spots.empty()) {
+    if (records.empty()) {
         return std::nullopt;
     }
-    return spots;
+    return records;
 }
 
 } // namespace
@@ -292,8 +278,17 @@ std::optional<std::vector<Spot>> ParseSpotFeed(const std::string& body)
     if (first == std::string::npos) {
         return std::nullopt;
     }
-    if (body[first] == '[') {
-        return ParseJsonArray(body);
+    auto records = body[first] == '[' ? ParseJsonArray(body) : ParseCaretLines(body);
+    if (!records) {
+        return std::nullopt;
     }
-    return ParseCaretLines(body);
+    // The services list the newest first; the log and the serial line take them oldest first.
+    std::stable_sort(records->begin(), records->end(),
+                     [](const Record& a, const Record& b) { return a.order < b.order; });
+    std::vector<Spot> spots;
+    spots.reserve(records->size());
+    for (Record& record : *records) {
+        spots.push_back(std::move(record.spot));
+    }
+    return spots;
 }

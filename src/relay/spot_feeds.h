@@ -13,11 +13,10 @@ inline constexpr std::size_t kFeedRecordLimit = 1000;
 /// tiny objects costs tens of MiB, not the half GiB that parsing a whole 16 MiB body would.
 inline constexpr std::size_t kFeedJsonTextLimit = 1 << 20;
 
-/// The spots of a JSON or caret-separated spot feed, in the order the body lists them, each as the
-/// fields a "<PRE>" page's columns would give for it: the spotter's call (1-20 characters, no blank
-/// or control), the frequency in kHz with one decimal right-aligned in 10 ("   14025.0"), " " and
-/// the DX call filled to 12, the comment cut or filled to 30, HHMM in UTC. Nothing when the body
-/// is none of the known formats. Malformed records are skipped.
+/// The spots of a JSON or caret-separated spot feed, oldest first by their time (records of the
+/// same time in the order the body lists them), each as SpotOfFields makes it from the record's
+/// fields: what a "<PRE>" page with that spot gives. Nothing when the body is none of the known
+/// formats. Malformed records are skipped.
 ///
 /// Formats, recognised by content alone:
 /// - JSON: a top-level array (first non-blank character "["). Each object is read by its fields:
@@ -25,7 +24,7 @@ inline constexpr std::size_t kFeedJsonTextLimit = 1 << 20;
 ///   "YYYY-MM-DDTHH:MM:SS" in UTC), otherwise Spothole's (de_call, dx_call, freq in Hz, comment,
 ///   time in epoch seconds). Other fields are ignored; a missing or null comment is empty.
 /// - Caret-separated lines (HamQTH): Spotter^Freq(kHz)^DXCall^Comment^HHMM YYYY-MM-DD^..., the
-///   fields after the fifth ignored.
+///   fields after the fifth ignored; the comment's backslash escapes (\', \", \\) undone.
 ///
 /// A body is a feed when it is wholly one format and gives at least one well-formed spot; an
 /// empty JSON array is a feed without spots (the service had none to list). A JSON text that
@@ -34,10 +33,7 @@ inline constexpr std::size_t kFeedJsonTextLimit = 1 << 20;
 /// is an error page, a failed transfer or another kind of page more likely than a feed, and
 /// "Received unvalid page" says so; taking its well-formed part would relay a guess.
 ///
-/// A record is malformed, and skipped, when a field is missing or of the wrong type, a call is
-/// empty, longer than 20 bytes or holds a blank or control character, the frequency is not
-/// finite, rounds to 0.0 or below, or does not fit 10 columns, or the time is not a date and
-/// time of the calendar. Control characters in a comment become blanks, so that no comment can
-/// break the cluster line. Within kFeedJsonTextLimit and kFeedRecordLimit, a hostile feed costs
-/// no more than a hostile "<PRE>" page.
+/// A record is malformed, and skipped, when a field is missing or of the wrong type, SpotOfFields
+/// refuses it, or the time is not a date and time of the calendar. Within kFeedJsonTextLimit and
+/// kFeedRecordLimit, a hostile feed costs no more than a hostile "<PRE>" page.
 [[nodiscard]] std::optional<std::vector<Spot>> ParseSpotFeed(const std::string& body);

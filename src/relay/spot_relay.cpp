@@ -2,6 +2,7 @@
 
 #include "country/country.h"
 #include "relay/spot_feeds.h"
+#include "spot/text.h"
 
 #include <algorithm>
 #include <climits>
@@ -103,8 +104,10 @@ void SpotRelay::ProcessSpotLine(std::string line)
     if (space == std::string::npos) {
         return;
     }
-    RelaySpot({line.substr(0, space), Cut(line, kFrequencyColumn), Cut(line, kDxCallColumn),
-               Cut(line, kCommentColumn), Cut(line, kTimeColumn)});
+    // A spotter field of a megabyte would be logged and sent as it is: it is cut.
+    RelaySpot({std::string(FirstCharacters(std::string_view(line).substr(0, space), kSpotterLimit)),
+               Cut(line, kFrequencyColumn), Cut(line, kDxCallColumn), Cut(line, kCommentColumn),
+               Cut(line, kTimeColumn)});
 }
 
 void SpotRelay::NoteInvalidPage()

@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <ctime>
+#include <optional>
 #include <string>
+#include <string_view>
 
 /// A field of a "<PRE>" page's spot line: where it starts and how many characters it takes.
 struct PageColumn
@@ -15,6 +17,8 @@ inline constexpr PageColumn kFrequencyColumn {8, 10};
 inline constexpr PageColumn kDxCallColumn {18, 12};
 inline constexpr PageColumn kCommentColumn {30, 30};
 inline constexpr PageColumn kTimeColumn {60, 4};
+/// The longest spotter the cluster line carries, in characters; a longer one is cut.
+inline constexpr std::size_t kSpotterLimit = 20;
 
 /// One spot as a "<PRE>" page's columns give it; feeds and live sources fill the same fields, so
 /// that every source gives the same cluster line for the same spot.
@@ -28,6 +32,17 @@ struct Spot
 
     bool operator==(const Spot&) const = default;
 };
+
+/// A spot from the fields a feed or a live source gives, as a "<PRE>" page with that spot gives it:
+/// the calls in upper case, the frequency in kHz with one decimal right-aligned in 10 columns,
+/// the DX field a blank and the call filled to 12 characters (a call of 12 or more characters
+/// alone and whole), the comment cut or filled to 30 characters, never inside a character,
+/// `time` (HHMM) as it is. Bytes that are not UTF-8 become '?', control characters in the comment
+/// blanks. Nothing when a call is empty, longer than 20 characters or holds a blank or control
+/// character, or the frequency is not finite, rounds to 0.0 or below, or needs more than 10
+/// columns: such a spot would shift or fake the rest of the line.
+[[nodiscard]] std::optional<Spot> SpotOfFields(std::string_view spotter, double khz, std::string_view dxCall,
+                                               std::string_view comment, const std::string& time);
 
 /// The field the spotter takes in the cluster line and in the continent lookup: "%s:".
 [[nodiscard]] std::string SpotterField(const Spot& spot);

@@ -21,7 +21,7 @@ const auto Times = [](int n, const std::string& t) { return QByteArray::fromStdS
 // The lines of the page rows "N0CALL     14025.0 N1CALL  ...  1234Z" and
 // "DL1ABC-#    7074.0 VP2V/W1ABCDFT8 -09db "Tnx 73! long commen0823Z", and the same spots in each feed.
 const std::string kA = "DX de N0CALL:     14025.0  N1CALL                                     1234Z";
-const std::string kB = "DX de DL1ABC-#:    7074.0  VP2V/W1ABCD FT8 -09db \"Tnx 73! long commen 0823Z";
+const std::string kB = "DX de DL1ABC-#:    7074.0 VP2V/W1ABCDE FT8 -09db \"Tnx 73! long commen 0823Z";
 const std::string kSummitA = R"({"de_call":"N0CALL","dx_call":"N1CALL","frequency":14025.0,"info":null,)"
                              R"("time":"2024-01-09T12:34:56","id":7})";
 const std::string kSummitB = R"({"info":"FT8 -09db \"Tnx 73! long comment","de_call":"DL1ABC-#","frequency":7074,)"
@@ -37,9 +37,9 @@ struct Row { const char* name; std::string body; Lines lines; operator const cha
 
 const Row kRows[] = {
     // The middle record of each feed has one fault: hour 24, epoch seconds as text, 30 February.
-    {"DxSummitJson", "[" + kSummitA + "," + With(kSummitA, "T12", "T24") + "," + kSummitB + "]", {kA, kB}},
-    {"SpotholeJson", "[" + kHoleA + "," + With(kHoleA, "1704803676", "\"1704803676\"") + "," + kHoleB + "]", {kA, kB}},
-    {"HamqthCaretLines", kCaretA + With(kCaretA, "01-09", "02-30") + kCaretB, {kA, kB}},
+    {"DxSummitJson", "[" + kSummitA + "," + With(kSummitA, "T12", "T24") + "," + kSummitB + "]", {kB, kA}},
+    {"SpotholeJson", "[" + kHoleA + "," + With(kHoleA, "1704803676", "\"1704803676\"") + "," + kHoleB + "]", {kB, kA}},
+    {"HamqthCaretLines", kCaretA + With(kCaretA, "01-09", "02-30") + kCaretB, {kB, kA}},
     {"AtMost1000JsonRecords", "[" + kHoleA + "," + Times(999, kSummitA + ",") + kHoleB + "]", Lines(1000, kA)},
     {"AtMost1000CaretLines", Times(1000, kCaretA) + kCaretB, Lines(1000, kA)},
     {"EmptyArray", " [ ]\n", {}},
