@@ -19,6 +19,10 @@ struct RelaySettings
     std::int32_t ClusterPort = 7300; ///< TCP port of the cluster node; 0 turns it off
     std::string ClusterAddress = "127.0.0.1"; ///< where the node listens: nothing exposed by default
     std::string Call {}; ///< the station's call sign, for sources that ask who is there
+    std::int32_t Bands = 0; ///< bands let through, a bit each (160 m 1 ... other 4096); 0: all
+    std::int32_t Modes = 0; ///< modes let through: CW 1, phone 2, digital 4; 0: all
+    std::string WatchList {}; ///< DX call patterns ("VP8* 3Y0J"); only matching spots pass; "": all
+    std::int32_t SkimmerRepeat = 0; ///< minutes a skimmer's repeat of a DX call is held back; 0: never
 
     bool operator==(const RelaySettings&) const = default;
 };
