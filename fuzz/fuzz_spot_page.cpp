@@ -10,6 +10,7 @@
 #include "fuzz_common.h"
 #include "relay/spot_feeds.h"
 #include "relay/spot_relay.h"
+#include "spot/text.h"
 #include "support/fake_front_end.h"
 #include "support/temp_dir.h"
 
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <numeric>
+#include <set>
 #include <sstream>
 
 namespace {
@@ -30,17 +32,22 @@ RecordingOutput g_output;
 RelaySettings g_settings;
 SpotRelay g_relay {g_window, g_settings, g_source, {&g_output}};
 
+// The lines of the last page or feed, which count as seen as the log's entries do.
+std::set<std::string> g_lastPage;
+
 // The model: appends the page's entries to `log` (oldest first; the last 99 are remembered) and
 // returns what the page puts on the serial line.
 std::string Expected(const std::string& page, std::vector<std::string>& log)
 {
     std::string sent;
+    std::set<std::string> thisPage;
     const auto relay = [&](const std::string& field, const std::string& frequency, const std::string& dxCall,
                            const std::string& comment, const std::string& time) {
         const std::string cluster = "DX de " + field
             + std::string(9 - std::min<std::size_t>(field.size(), 9), ' ') + frequency + " " + dxCall + " "
             + comment + " " + time + "Z";
-        if (std::find(log.end() - 99, log.end(), cluster) == log.end()) {
+        if (std::find(log.end() - 99, log.end(), cluster) == log.end() && !g_lastPage.contains(cluster)
+            && thisPage.insert(cluster).second) {
             log.push_back(cluster);
             sent += (ContinentOfCall(field.c_str()) & g_settings.DxccFilter) == 0 ? cluster + "\n" : "";
         }
@@ -51,6 +58,7 @@ std::string Expected(const std::string& page, std::vector<std::string>& log)
             for (const Spot& spot : *feed) {
                 relay(spot.spotter + ":", spot.frequency, spot.dxCall, spot.comment, spot.time);
             }
+            g_lastPage = std::move(thisPage);
         } else if (log.back() != kInvalidPage) { // one entry for a run of invalid pages
             log.push_back(kInvalidPage);
         }
@@ -60,9 +68,12 @@ std::string Expected(const std::string& page, std::vector<std::string>& log)
         const std::string line = page.substr(at, lf - at);
         const auto cut = [&](std::size_t i, int n) { return line.substr(std::min(i, line.size()), n); };
         if (line.find(' ') != std::string::npos) {
-            relay(line.substr(0, line.find(' ')) + ":", cut(8, 10), cut(18, 12), cut(30, 30), cut(60, 4));
+            // The spotter is cut to 20 characters; a character is a well-formed UTF-8 sequence or a byte.
+            const std::string spotter(FirstCharacters(line.substr(0, line.find(' ')), 20));
+            relay(spotter + ":", cut(8, 10), cut(18, 12), cut(30, 30), cut(60, 4));
         }
     }
+    g_lastPage = std::move(thisPage);
     return sent;
 }
 
@@ -84,6 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         g_relay.AddLogLine(log.back());
     }
     g_settings.DxccFilter = size > 0 ? data[0] : 0;
+    // An empty page: the previous input's last page counts no more.
+    g_relay.ProcessSpotPage("<PRE></PRE>");
+    g_lastPage.clear();
     const auto show
         = [](std::string n, const std::string& b) { return "\n" + n + " '" + fuzzing::Escaped(b) + "'"; };
     std::istringstream pages(std::string(data + (size > 0), data + std::min<std::size_t>(size, 3000)));

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -14,8 +15,10 @@ namespace {
 constexpr const char* kInvalidPageEntry = "Received unvalid page\r\n";
 constexpr std::size_t kHistoryLimit = 99;
 constexpr std::size_t kErrorTextLimit = 511;
-/// A feed is fetched on every tenth tick at most, a <PRE> page on every one.
-constexpr int kFeedQuietTicks = 9;
+/// A feed is fetched every 10 s at most, and while it fails 20, 40, ... at most 300 s apart; a
+/// <PRE> page every second.
+constexpr int kFeedPollSeconds = 10;
+constexpr int kFeedBackOffLimitSeconds = 300;
 
 // A cut clipped to the text: a start past the end gives "", a width past the end is shortened.
 std::string Cut(const std::string& text, PageColumn column)
@@ -69,33 +72,43 @@ SpotRelay::~SpotRelay()
 
 void SpotRelay::ProcessSpotPage(const std::string& body)
 {
+    static_cast<void>(ProcessBody(body));
+}
+
+SpotRelay::Body SpotRelay::ProcessBody(const std::string& body)
+{
     const std::size_t start = body.find("<PRE>");
     const std::size_t end = body.find("</PRE>");
+    std::optional<std::vector<Spot>> feed;
     if (start == std::string::npos || end == std::string::npos) {
         // A spot service of today answers in JSON or caret lines: its spots take the road of a
-        // page line from the column cut on. Such a source is polled gently.
-        if (const auto feed = ParseSpotFeed(body)) {
-            m_quietTicks = kFeedQuietTicks;
-            for (const Spot& spot : *feed) {
-                RelaySpot(spot);
-            }
-            return;
+        // page line from the column cut on.
+        feed = ParseSpotFeed(body);
+        if (!feed) {
+            NoteInvalidPage();
+            return Body::Invalid;
         }
-        NoteInvalidPage();
-        return;
     }
-    // "</PRE>" before "<PRE>": an empty block, and no entry either.
-    if (end < start + 5) {
-        return;
+    m_thisFetch.clear();
+    m_inFetch = true;
+    if (feed) {
+        for (const Spot& spot : *feed) {
+            RelaySpot(spot);
+        }
+    } else if (end >= start + 5) {
+        // Whatever follows the last line feed is never a line; "</PRE>" before "<PRE>" is an empty
+        // block, and no entry either.
+        const std::string block = body.substr(start + 5, end - start - 5);
+        std::size_t lineStart = 0;
+        for (std::size_t lf = block.find('\n'); lf != std::string::npos; lf = block.find('\n', lineStart)) {
+            ProcessSpotLine(block.substr(lineStart, lf - lineStart));
+            lineStart = lf + 1;
+        }
     }
-    const std::string block = body.substr(start + 5, end - start - 5);
-
-    // Whatever follows the last line feed is never a line.
-    std::size_t lineStart = 0;
-    for (std::size_t lf = block.find('\n'); lf != std::string::npos; lf = block.find('\n', lineStart)) {
-        ProcessSpotLine(block.substr(lineStart, lf - lineStart));
-        lineStart = lf + 1;
-    }
+    m_inFetch = false;
+    m_lastFetch = std::move(m_thisFetch);
+    m_thisFetch.clear();
+    return feed ? Body::Feed : Body::Page;
 }
 
 void SpotRelay::ProcessSpotLine(std::string line)
@@ -119,17 +132,24 @@ void SpotRelay::NoteInvalidPage()
     }
 }
 
+bool SpotRelay::IsDuplicate(const std::string& cluster) const
+{
+    return std::find(m_history.rbegin(), m_history.rend(), cluster) != m_history.rend()
+        || m_lastFetch.contains(cluster) || m_thisFetch.contains(cluster);
+}
+
 void SpotRelay::RelaySpot(const Spot& spot)
 {
-    const std::string cluster = ClusterLine(spot);
-    for (auto entry = m_history.rbegin(); entry != m_history.rend(); ++entry) {
-        if (*entry == cluster) {
-            return;
-        }
+    std::string cluster = ClusterLine(spot);
+    if (IsDuplicate(cluster)) {
+        return;
+    }
+    if (m_inFetch) {
+        m_thisFetch.insert(cluster);
     }
 
     // Logged before the filter: a held-back spot is still shown and still remembered.
-    AddLogLine(cluster);
+    AddLogLine(std::move(cluster));
 
     // The lookup takes a C string: a NUL inside the spotter ends it there.
     const int bit = ContinentOfCall(SpotterField(spot).c_str());
@@ -233,6 +253,7 @@ bool SpotRelay::Start()
         }
     }
     m_shown.clear();
+    m_lastFailure.clear();
     m_quietTicks = 0;
     return true;
 }
@@ -291,14 +312,44 @@ void SpotRelay::OnPage(FetchResult page)
     if (!page.message.empty()) {
         ShowOnce(page.message, false);
     }
-    m_quietTicks = std::max(0, static_cast<int>(page.retryAfter.count()) - 1);
-    if (!page.body) {
+    Body body = Body::Invalid;
+    if (page.body) {
+        m_shown.clear();
+        body = ProcessBody(*page.body);
+    } else {
         // A fetch that brought no page counts as an invalid page.
         NoteInvalidPage();
-        return;
     }
-    m_shown.clear();
-    ProcessSpotPage(*page.body);
+    if (body == Body::Invalid) {
+        NoteFailure(!page.body ? (page.error.empty() ? page.message : page.error)
+                               : "the answer holds no <PRE> block and no spot feed");
+    } else {
+        m_lastFailure.clear();
+    }
+    m_quietTicks = std::max(PollPause(body), static_cast<int>(page.retryAfter.count())) - 1;
+}
+
+int SpotRelay::PollPause(Body body)
+{
+    if (body == Body::Feed) {
+        m_feedUrl = m_settings.URL;
+    }
+    if (m_settings.URL != m_feedUrl) {
+        m_feedUrl.clear();
+        m_feedFailures = 0;
+        return 1;
+    }
+    // The services are run by volunteers: a struggling one is asked less and less often.
+    m_feedFailures = body == Body::Invalid ? std::min(m_feedFailures + 1, 8) : 0;
+    return std::min(kFeedPollSeconds << m_feedFailures, kFeedBackOffLimitSeconds);
+}
+
+void SpotRelay::NoteFailure(const std::string& reason)
+{
+    if (reason != m_lastFailure) {
+        m_lastFailure = reason;
+        m_frontEnd.LogNotice("No spots from " + m_settings.URL + ": " + reason);
+    }
 }
 
 void SpotRelay::ShowOnce(const std::string& text, bool error)

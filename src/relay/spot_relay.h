@@ -9,6 +9,7 @@
 #include <chrono>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include <QTimer>
@@ -57,12 +58,28 @@ public:
     [[nodiscard]] bool IsRunning() const { return m_running != 0; }
 
 private:
-    /// Handles what a fetch of this cycle brought: its boxes, then its page.
+    enum class Body
+    {
+        Invalid,
+        Page,
+        Feed
+    };
+
+    /// The page processing of one fetched body; what kind of body it was.
+    Body ProcessBody(const std::string& body);
+    /// Handles what a fetch of this cycle brought: its boxes, its page, the pause until the next.
     void OnPage(FetchResult page);
     /// The road of one spot: the duplicate test, the log, the continent filter, the outputs.
     void RelaySpot(const Spot& spot);
+    /// Whether `cluster` is a spot seen already: in the log, or in the last fetch that gave spots
+    /// or the one being handled (a page or feed can list more spots than the log holds).
+    [[nodiscard]] bool IsDuplicate(const std::string& cluster) const;
     /// One entry for a page without spots, and one for a whole run of them.
     void NoteInvalidPage();
+    /// Why a fetch gave no spots, on the console once for a run of the same reason.
+    void NoteFailure(const std::string& reason);
+    /// The ticks to let pass before the next fetch of the page that gave `body`.
+    [[nodiscard]] int PollPause(Body body);
     /// Opens every output and arms the clock; false, with everything closed again, when an
     /// output cannot open.
     bool Start();
@@ -84,7 +101,14 @@ private:
     bool m_inTick = false;
     bool m_fetching = false;
     std::set<std::string> m_shown;
-    /// Ticks that fetch nothing: a feed is polled at most every tenth second, and a server that
-    /// asked for a pause (429 or 503 with Retry-After) gets it.
+    /// Ticks that fetch nothing: a feed is polled at most every tenth second, less often while it
+    /// fails, and a server that asked for a pause (429 or 503 with Retry-After) gets it.
     int m_quietTicks = 0;
+    std::string m_feedUrl; ///< the URL that gave a feed: polled gently until the URL changes
+    int m_feedFailures = 0; ///< fetches of m_feedUrl in a row that gave no spots
+    std::string m_lastFailure; ///< the reason of the last failed fetch, until one gives spots
+    /// The cluster lines of the last fetch that gave a page or a feed, and of the one being handled.
+    std::unordered_set<std::string> m_lastFetch;
+    std::unordered_set<std::string> m_thisFetch;
+    bool m_inFetch = false;
 };

@@ -40,6 +40,27 @@ const auto Join = [](const Lines& lines, const std::string& end, const std::stri
 };
 
 const auto Page = [](const Lines& lines) { return Join(lines, "\n", "<HTML><PRE>\n") + "</PRE></HTML>\n"; };
+// A DX Summit feed of `count` spots, newest first as the service lists them, and their cluster
+// lines, oldest first: more spots than the log holds.
+const auto BigFeed = [](int count) {
+    std::string body = "[";
+    Lines lines;
+    for (int n = count - 1; n >= 0; --n) {
+        const std::string mm = std::to_string(100 + n / 60).substr(1),
+                          ss = std::to_string(100 + n % 60).substr(1);
+        body += R"({"de_call":"N0CALL","dx_call":"N)" + std::to_string(n)
+            + R"(","frequency":14025.0,"info":"CQ",)" + R"("time":"2024-01-09T10:)" + mm + ":" + ss + "\"}"
+            + (n > 0 ? "," : "]");
+        const std::string dx = "N" + std::to_string(n);
+        lines.insert(lines.begin(),
+                     "DX de N0CALL:     14025.0  " + dx + std::string(11 - dx.size(), ' ') + " CQ"
+                         + std::string(28, ' ') + " 10" + mm + "Z");
+    }
+    return std::pair(body, lines);
+};
+const auto [kFeed150, kFeed150Lines] = BigFeed(150);
+const std::string kFail = "?Unable to locate url";
+
 const auto Outage = [](const std::string& page, std::size_t ticks) {
     Lines pages(ticks + 2, "garbage");
     pages.front() = pages.back() = page;
@@ -91,6 +112,12 @@ const Row kRows[] = {
     {"TruncatedJsonIsNoFeed", "RT", {kDxSummit.substr(0, 60)}, {"Received unvalid page\r\n"}, Lines {}},
     // A feed is fetched every tenth tick, a busy server asking for 3 s gets them, a page every tick.
     {"FeedEveryTenthTick", "R" + std::string(12, 'T'), {kDxSummit}, {kDxN0}, {}, kRunning, {}, 2},
+    // More spots than the log holds, listed twice: each goes out once, the log keeps the newest 99.
+    {"FeedOf150SentOnce", "R" + std::string(11, 'T'), {kFeed150}, Lines(kFeed150Lines.end() - 99, kFeed150Lines.end()),
+     kFeed150Lines, kRunning, {}, 2},
+    // A feed that fails is asked 20, 40, 80 s later, and every 10 s again once it answers.
+    {"FailingFeedBacksOff", "R" + std::string(161, 'T'), {kDxSummit, kFail, kFail, kFail, kDxSummit},
+     {kDxN0, "Received unvalid page\r\n"}, Lines {kDxN0}, "Unable to locate url; " + kRunning, {}, 6},
     {"RetryAfterHonoured", "RTTTTT", {"~3", Page({kN0})}, {"Received unvalid page\r\n", kDxN0}, Lines {kDxN0},
      "Unable to locate url; " + kRunning, {}, 3},
     {"StopClosesTheOutputs", "RRT", {Page({kN0})}, {}, {}, "[Run] stopped", {}, 0, {}, "c"},
@@ -162,6 +189,31 @@ TEST_P(RelayRig, LogsSendsAndRuns)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RelayRig, ::testing::ValuesIn(kRows), ::testing::PrintToStringParamName());
+
+// Why a fetch brought no spots goes to the console, once for a run of the same reason; the log
+// keeps its one entry.
+TEST_F(RelayRig, FailedFetchesNamedOnTheConsole)
+{
+    settings.URL = "http://127.0.0.1/x?";
+    source.results = {{.message = "Unable to locate url"},
+                      {.message = "Unable to locate url"},
+                      {.error = "Operation timed out: no whole answer within 60000 milliseconds"},
+                      {.body = "<HTML>"},
+                      {.body = Page({kN0})},
+                      {.body = "<HTML>"}};
+    relay.ToggleRun();
+    for (int tick = 0; tick < 6; ++tick) {
+        relay.OnTimer();
+    }
+    const std::string from = "No spots from http://127.0.0.1/x?: ";
+    EXPECT_EQ(window.notices,
+              (Lines {from + "Unable to locate url",
+                      from + "Operation timed out: no whole answer within 60000 milliseconds",
+                      from + "the answer holds no <PRE> block and no spot feed",
+                      from + "the answer holds no <PRE> block and no spot feed"}));
+    EXPECT_EQ(window.logText,
+              Join({"Received unvalid page\r\n", kDxN0, "Received unvalid page\r\n"}, "\r\n"));
+}
 
 TEST_F(RelayRig, SpotLogKeepsTheNewest99WithTheLastCarriageReturnSelected)
 {
