@@ -5,10 +5,12 @@
 #include <cctype>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string_view>
 
 #include <curl/curl.h>
@@ -221,7 +223,8 @@ struct Transfer
     /// Why we ended the transfer ourselves; takes the place of libcurl's text.
     std::string abortReason;
     bool requestStarted = false;
-    Clock::time_point lastByte = Clock::now();
+    const Clock::time_point started = Clock::now();
+    Clock::time_point lastByte = started;
 };
 
 std::string BodyLimitText(const FetchLimits& limits)
@@ -309,16 +312,75 @@ int OnRequestReady(void* user, char*, char*, int, int)
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
     auto& transfer = *static_cast<Transfer*>(user);
+    const auto now = Clock::now();
+    // A server that sends a byte now and then would otherwise hold the fetch, and the relay, for good.
+    if (const auto total = transfer.limits.totalTimeout;
+        total.count() > 0 && now - transfer.started >= total) {
+        transfer.abortReason = "Operation timed out: no whole answer within " + std::to_string(total.count())
+            + " milliseconds";
+        return 1;
+    }
     const auto stall = transfer.limits.stallTimeout;
     if (!transfer.requestStarted || stall.count() <= 0) {
         return 0;
     }
-    if (Clock::now() - transfer.lastByte >= stall) {
+    if (now - transfer.lastByte >= stall) {
         transfer.abortReason
             = "Operation timed out: no data received for " + std::to_string(stall.count()) + " milliseconds";
         return 1;
     }
     return 0;
+}
+
+/// The first of the environment variables `names` that is set and not empty.
+std::string Environment(std::initializer_list<const char*> names)
+{
+    for (const char* name : names) {
+        if (const char* value = std::getenv(name); value != nullptr && value[0] != '\0') {
+            return value;
+        }
+    }
+    return {};
+}
+
+/// Whether no_proxy exempts `host`: "*", the host itself, or a domain it belongs to.
+bool ExemptFromProxy(std::string host)
+{
+    std::transform(host.begin(), host.end(), host.begin(),
+                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    std::string list = Environment({"no_proxy", "NO_PROXY"});
+    std::replace(list.begin(), list.end(), ',', ' ');
+    std::istringstream entries(list);
+    for (std::string entry; entries >> entry;) {
+        std::transform(entry.begin(), entry.end(), entry.begin(),
+                       [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+        if (entry == "*") {
+            return true;
+        }
+        if (entry.front() == '.') {
+            entry.erase(0, 1);
+        }
+        if (host == entry || (host.size() > entry.size() && host.ends_with("." + entry))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/// The proxy libcurl would take from the environment for `scheme` and `host`, "" for none. The
+/// upper-case HTTP_PROXY is not read, as libcurl does not: a web server can set it for its CGI
+/// programs from a request header.
+std::string ProxyFor(const std::string& scheme, const std::string& host)
+{
+    std::string proxy
+        = scheme == "https" ? Environment({"https_proxy", "HTTPS_PROXY"}) : Environment({"http_proxy"});
+    if (proxy.empty()) {
+        proxy = Environment({"all_proxy", "ALL_PROXY"});
+    }
+    return proxy.empty() || ExemptFromProxy(host) ? std::string() : proxy;
 }
 
 /// Answers that carry no readable status line.
@@ -415,6 +477,10 @@ FetchResult FetchPage(const std::string& url, const FetchLimits& limits, const s
     // keeps its TLS, since plain HTTP to a TLS port cannot work.
     const std::string scheme = parsed->scheme == "https" ? "https" : "http";
     const std::string server = scheme + "://" + parsed->host + ":" + std::to_string(parsed->port);
+    // Decided here, not left to libcurl, because it changes the request target: a proxy for plain
+    // HTTP is asked for the whole address; through a tunnel (https) the server gets the path.
+    const std::string proxy = ProxyFor(scheme, parsed->host);
+    const std::string target = scheme == "http" && !proxy.empty() ? server + parsed->object : parsed->object;
 
     // "test/*" is the media range spot servers expect from this client: it stays as it is.
     for (const char* line : {"Accept: test/*", "User-Agent: Quarnel"}) {
@@ -436,7 +502,8 @@ FetchResult FetchPage(const std::string& url, const FetchLimits& limits, const s
     transfer.curl = h;
     set(curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer.data()));
     set(curl_easy_setopt(h, CURLOPT_URL, server.c_str()));
-    set(curl_easy_setopt(h, CURLOPT_REQUEST_TARGET, parsed->object.c_str()));
+    set(curl_easy_setopt(h, CURLOPT_REQUEST_TARGET, target.c_str()));
+    set(curl_easy_setopt(h, CURLOPT_PROXY, proxy.c_str()));
     set(curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"));
     set(curl_easy_setopt(h, CURLOPT_HTTPGET, 1L));
     set(curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0)));

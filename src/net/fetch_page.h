@@ -27,11 +27,15 @@ struct FetchLimits
     std::chrono::milliseconds connectTimeout {60000};
     /// Once connected, the transfer is abandoned when no byte arrives for this long; zero: never.
     std::chrono::milliseconds stallTimeout {30000};
+    /// The whole fetch is abandoned after this long, however its bytes trickle in; zero: never.
+    std::chrono::milliseconds totalTimeout {60000};
     /// The largest body read; a longer one is abandoned with an error text.
     std::size_t maxBodyBytes = 16u * 1024u * 1024u;
 };
 
-/// Fetches `url` with one HTTP/1.0 GET, blocking the calling thread. Setting `*cancel` from another
+/// Fetches `url` with one HTTP/1.0 GET, blocking the calling thread. A proxy named by the
+/// environment (http_proxy, https_proxy, all_proxy, no_proxy, as libcurl reads them) is asked in
+/// the form a proxy expects; the request target stays as typed. Setting `*cancel` from another
 /// thread abandons the transfer within about 50 ms; the result is then an error.
 [[nodiscard]] FetchResult FetchPage(const std::string& url, const FetchLimits& limits = {},
                                     const std::atomic<bool>* cancel = nullptr);

@@ -38,10 +38,11 @@ struct FetchRow
     /// The one request the server gets, or its start; "": none.
     std::string request = "GET /dxs/dx25.html? HTTP/1.0\r\nHost: 127.0.0.1:#\r\n"
                           "Accept: test/*\r\nUser-Agent: Quarnel\r\n\r\n";
+    bool proxy = false; ///< http_proxy names the server
     friend void PrintTo(const FetchRow& row, std::ostream* out) { *out << row.name; }
 };
 
-// Abandoned after 800 ms without a byte or beyond 3000 bytes of body.
+// Abandoned after 800 ms without a byte, 2500 ms in all, or beyond 3000 bytes of body.
 const FetchRow kRows[] = {
     {"CrAndNulDropped", {{kOk + "<PRE>\r\nA\rB\0C\r\n</PRE>"s}}, "<PRE>\nABC\n</PRE>"},
     {"LongLineAtTheLimitIntact", {{kOk, kLongLine}}, kLongLine},
@@ -61,6 +62,16 @@ const FetchRow kRows[] = {
     {"FtpFetchedAsHttp", {{kOk + "ok"}}, "ok", "ftp://127.0.0.1:#/dxs/dx25.html?"},
     {"StallAbandoned", {{"", kOk + "<PRE>late"}, 3s}, kError},
     {"TrickleNotAbandoned", {{kOk + "A\n", "B\n", "C\n", "D\n", "E"}, 300ms}, "A\nB\nC\nD\nE"},
+    {"TrickleGivenUpInAll",
+     {{kOk + "A\n", "B\n", "C\n", "D\n", "E\n", "F\n", "G\n", "H\n", "I\n", "J"}, 300ms},
+     kError},
+    // A proxy is asked for the whole address, the trailing "?" kept.
+    {"ProxyAskedForTheWholeAddress",
+     {{kOk + "ok"}},
+     "ok",
+     "http://spots.invalid/dxs/dx25.html?",
+     "GET http://spots.invalid:80/dxs/dx25.html? HTTP/1.0\r\nHost: spots.invalid\r\n",
+     true},
     {"BodyOneByteOverTheLimit", {{kOk, "<PRE>" + kLongLine.substr(4)}}, kError},
     {"HttpsSpokenOverTls", LoopbackServer::Http(200, "<PRE>"), kError, "https://127.0.0.1:#/", "\x16"},
 };
@@ -72,8 +83,10 @@ TEST_P(FetchTable, ReturnsShowsAndAsks)
     const FetchRow& row = GetParam();
     LoopbackServer server({row.reply});
     const std::string port = std::to_string(server.port());
-    const FetchResult result = FetchPage(std::regex_replace(row.url, std::regex(":#"), ":" + port),
-                                         {.stallTimeout = 800ms, .maxBodyBytes = 3000});
+    const ScopedEnv proxy("http_proxy", row.proxy ? server.url("") : "");
+    const FetchResult result
+        = FetchPage(std::regex_replace(row.url, std::regex(":#"), ":" + port),
+                    {.stallTimeout = 800ms, .totalTimeout = 2500ms, .maxBodyBytes = 3000});
     const std::string shown = result.message.empty() ? "" : "[" + result.message + "]";
     const std::string wait = result.retryAfter.count() > 0 ? std::to_string(result.retryAfter.count()) : "";
     const bool isError = !result.body && shown.empty() && !result.error.empty();
