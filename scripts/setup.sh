@@ -7,7 +7,7 @@ packages=(
     build-essential cmake pkg-config ninja-build
     qt6-base-dev libcurl4-openssl-dev
     libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
-    hamradio-files
+    hamradio-files locales
     xvfb xauth xdotool socat
     fonts-liberation2 fonts-dejavu-core
     clang-14 libclang-rt-14-dev

@@ -1,6 +1,8 @@
 #include "relay/spot_feeds.h"
+#include "support/temp_dir.h"
 
 #include <algorithm>
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,6 +14,26 @@ const std::string kInvalid = "Received unvalid page\r\n";
 // Feed times are UTC whatever the machine's zone. This one is India's (no summer time), set before
 // main so that every time call of the process sees it.
 const int kIndiaTime = setenv("TZ", "IST-5:30", 1);
+
+// Every row runs under a German locale, whose printf writes 14025,0: the feeds' numbers must not
+// follow it. The locale is made for the test from the locales package's sources.
+struct CommaLocale : testing::Environment
+{
+    void SetUp() override
+    {
+        const std::string command = "localedef -i de_DE -f UTF-8 " + (dir.path() / "de_DE.UTF-8").string();
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        setenv("LOCPATH", dir.path().c_str(), 1);
+        ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+    }
+    testing_support::TempDir dir;
+};
+testing::Environment* const kCommaLocale = testing::AddGlobalTestEnvironment(new CommaLocale);
+
+TEST(CommaLocale, IsInForce)
+{
+    EXPECT_STREQ(std::localeconv()->decimal_point, ",");
+}
 
 const auto With = [](std::string t, auto a, auto b) { return t.replace(t.find(a), std::strlen(a), b); };
 
@@ -31,6 +53,13 @@ const std::string kHoleB = R"({"dx_call":"VP2V/W1ABCDE","de_call":"DL1ABC-#","fr
                            R"("comment":"FT8\t-09db \"Tnx 73! long comment","time":1704788628.5})";
 const std::string kCaretA = "N0CALL^14025.0^N1CALL^^1234 2024-01-09^^^EU^20M^France^227\n";
 const std::string kCaretB = "DL1ABC-#^7074^VP2V/W1ABCDE^FT8 -09db \"Tnx 73! long comment^0823 2024-01-09^L^^EU^40M^^\n";
+// Lower-case calls, a 12-character DX call and a comment whose 30th byte is inside the "ö".
+const std::string kSummitUtf8 = R"({"de_call":"dl1abc","dx_call":"ea8/dl1abc/p","frequency":14025.0,)"
+                                R"("info":"CQ DX, QSL via büro, 73 de Jörg in Köln","time":"2024-01-09T12:00:00"})";
+const std::string kUtf8 = "DX de DL1ABC:     14025.0 EA8/DL1ABC/P CQ DX, QSL via büro, 73 de Jör 1200Z";
+// HamQTH's escapes, and a byte that is no UTF-8.
+const std::string kCaretEscapes = "k1abc^7012.5^w1aw^Caf\xe9 73\\'s \\\"QSO\\\" \\\\^1100 2024-01-09^^^NA^40M^^\n";
+const std::string kEscapes = "DX de K1ABC:       7012.5  W1AW        Caf? 73's \"QSO\" \\              1100Z";
 
 // A row prints as its name, which names its test.
 struct Row { const char* name; std::string body; Lines lines; operator const char*() const { return name; } };
@@ -40,6 +69,8 @@ const Row kRows[] = {
     {"DxSummitJson", "[" + kSummitA + "," + With(kSummitA, "T12", "T24") + "," + kSummitB + "]", {kB, kA}},
     {"SpotholeJson", "[" + kHoleA + "," + With(kHoleA, "1704803676", "\"1704803676\"") + "," + kHoleB + "]", {kB, kA}},
     {"HamqthCaretLines", kCaretA + With(kCaretA, "01-09", "02-30") + kCaretB, {kB, kA}},
+    {"LowerCaseCallsAndUtf8", "[" + With(With(kHoleA, "N1", "n1"), "N0", "n0") + "," + kSummitUtf8 + "]", {kUtf8, kA}},
+    {"CaretEscapesAndForeignBytes", kCaretEscapes, {kEscapes}},
     {"AtMost1000JsonRecords", "[" + kHoleA + "," + Times(999, kSummitA + ",") + kHoleB + "]", Lines(1000, kA)},
     {"AtMost1000CaretLines", Times(1000, kCaretA) + kCaretB, Lines(1000, kA)},
     {"EmptyArray", " [ ]\n", {}},
