@@ -51,10 +51,6 @@ constexpr std::array<Segment, 10> kCwSegments = {{
     {50000, 50100},
 }};
 
-/// Bands and modes are masks of these bits; anything beyond them is out of range.
-constexpr std::int32_t kAllBands = kOtherBand * 2 - 1;
-constexpr std::int32_t kAllModes = kModeCw | kModePhone | kModeDigital;
-
 struct Range
 {
     const char* key;

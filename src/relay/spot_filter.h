@@ -49,6 +49,10 @@ enum SpotMode : std::int32_t
     kModeDigital = 4,
 };
 
+/// Every bit of the Bands and Modes settings; a setting beyond them is out of range.
+inline constexpr std::int32_t kAllBands = kOtherBand * 2 - 1;
+inline constexpr std::int32_t kAllModes = kModeCw | kModePhone | kModeDigital;
+
 /// The longest SkimmerRepeat in minutes, a day; a longer one is out of range.
 inline constexpr std::int32_t kMaxSkimmerRepeat = 1440;
 

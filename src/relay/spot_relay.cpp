@@ -1,6 +1,5 @@
 #include "relay/spot_relay.h"
 
-#include "country/country.h"
 #include "relay/spot_feeds.h"
 #include "spot/text.h"
 
@@ -54,6 +53,7 @@ SpotRelay::SpotRelay(RelayFrontEnd& frontEnd, const RelaySettings& settings, Pag
     , m_pages(pages)
     , m_outputs(std::move(outputs))
     , m_pushSource(pushSource)
+    , m_filter(settings)
 {
     // Precise, so that a tick never comes early: the polite sources count ticks as seconds.
     m_timer.setTimerType(Qt::PreciseTimer);
@@ -151,9 +151,7 @@ void SpotRelay::RelaySpot(const Spot& spot)
     // Logged before the filter: a held-back spot is still shown and still remembered.
     AddLogLine(std::move(cluster));
 
-    // The lookup takes a C string: a NUL inside the spotter ends it there.
-    const int bit = ContinentOfCall(SpotterField(spot).c_str());
-    if ((bit & m_settings.DxccFilter) != 0) {
+    if (!m_filter.Passes(spot, std::chrono::steady_clock::now())) {
         return;
     }
     for (SpotOutput* output : m_outputs) {

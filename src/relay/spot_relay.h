@@ -1,6 +1,7 @@
 #pragma once
 
 #include "relay/relay_front_end.h"
+#include "relay/spot_filter.h"
 #include "settings/relay_settings.h"
 #include "spot/spot.h"
 #include "spot/spot_output.h"
@@ -19,7 +20,7 @@ using SpotHistory = std::vector<std::string>;
 
 /// The relay core, the middle of the road: sources -> core -> outputs. It takes spots from the
 /// page it polls once a second (or from a source that pushes them), drops the duplicates, logs
-/// every new spot, and hands those the filter lets through to every output. It owns its clock
+/// every new spot, and hands those the filters let through to every output. It owns its clock
 /// and knows no device, socket or window: all of them are handed to it. It runs on one thread
 /// with an event loop; the page source fetches away from it.
 class SpotRelay
@@ -69,7 +70,7 @@ private:
     Body ProcessBody(const std::string& body);
     /// Handles what a fetch of this cycle brought: its boxes, its page, the pause until the next.
     void OnPage(FetchResult page);
-    /// The road of one spot: the duplicate test, the log, the continent filter, the outputs.
+    /// The road of one spot: the duplicate test, the log, the filters, the outputs.
     void RelaySpot(const Spot& spot);
     /// Whether `cluster` is a spot seen already: in the log, or in the last fetch that gave spots
     /// or the one being handled (a page or feed can list more spots than the log holds).
@@ -93,6 +94,7 @@ private:
     PageSource& m_pages;
     std::vector<SpotOutput*> m_outputs;
     PushSource* m_pushSource;
+    SpotFilter m_filter;
     SpotHistory m_history;
     std::string m_logText;
     QTimer m_timer;

@@ -1,5 +1,6 @@
 #include "settings/settings_store.h"
 
+#include "relay/spot_filter.h"
 #include "serial/com_ports.h"
 
 #include <array>
@@ -23,6 +24,8 @@ struct Key
 {
     const char* name;
     std::variant<TextMember, NumberMember> member;
+    /// A list the INI reader makes of unquoted commas is joined again (the watch list is one).
+    bool commasAllowed = false;
 };
 
 // Every setting once, in the order they are written.
@@ -35,15 +38,23 @@ constexpr std::array kKeys = {
     Key {"DxccFilter", &RelaySettings::DxccFilter},
     Key {"ClusterPort", &RelaySettings::ClusterPort},
     Key {"ClusterAddress", &RelaySettings::ClusterAddress},
+    Key {"Bands", &RelaySettings::Bands},
+    Key {"Modes", &RelaySettings::Modes},
+    Key {"WatchList", &RelaySettings::WatchList, true},
+    Key {"SkimmerRepeat", &RelaySettings::SkimmerRepeat},
 };
 
 const QString kGroup = QStringLiteral("Settings");
 
 /// The text of a value as stored, or nothing when it is absent. An unquoted comma makes the INI
-/// reader hand back a list: not a text we wrote.
-std::optional<QString> StoredText(const QSettings& store, const char* name, bool& unreadable)
+/// reader hand back a list: not a text we wrote, unless the key allows commas.
+std::optional<QString> StoredText(const QSettings& store, const Key& key, bool& unreadable)
 {
-    const QVariant value = store.value(QString::fromLatin1(name));
+    const QVariant value = store.value(QString::fromLatin1(key.name));
+    if (key.commasAllowed && value.typeId() == QMetaType::QStringList) {
+        unreadable = false;
+        return value.toStringList().join(QLatin1Char(','));
+    }
     unreadable
         = value.isValid() && (value.typeId() == QMetaType::QStringList || !value.canConvert<QString>());
     if (!value.isValid() || unreadable) {
@@ -104,7 +115,7 @@ std::string LoadSettings(RelaySettings& settings, const std::string& file)
     const auto fault = [&faults](const std::string& text) { faults += (faults.empty() ? "" : "; ") + text; };
     for (const Key& key : kKeys) {
         bool unreadable = false;
-        const std::optional<QString> text = StoredText(store, key.name, unreadable);
+        const std::optional<QString> text = StoredText(store, key, unreadable);
         if (const auto* member = std::get_if<TextMember>(&key.member)) {
             if (text) {
                 settings.*(*member) = text->toStdString();
@@ -123,6 +134,9 @@ std::string LoadSettings(RelaySettings& settings, const std::string& file)
     }
     if (PortNumberOf(settings.Port) == 0 && !settings.Port.empty() && settings.Port != defaults.Port) {
         fault("Port " + Quoted(QString::fromStdString(settings.Port)) + " names no COM port, None is used");
+    }
+    if (const std::string outOfRange = FilterSettingsReport(settings); !outOfRange.empty()) {
+        fault(outOfRange);
     }
     return faults.empty() ? std::string() : where + faults;
 }

@@ -12,7 +12,19 @@ namespace {
 
 // DxccFilter holds a bit above the six continents; the URL a comma and a blank; the node serves
 // every IPv6 and IPv4 address.
-const RelaySettings kChanged {"http://127.0.0.1:8080/dxs/dx25.html?a=1,b 2", "COM12", 4, 0, 2, 69, 0, "::"};
+const RelaySettings kChanged {"http://127.0.0.1:8080/dxs/dx25.html?a=1,b 2",
+                              "COM12",
+                              4,
+                              0,
+                              2,
+                              69,
+                              0,
+                              "::",
+                              "",
+                              33,
+                              5,
+                              "VP8*, 3Y0J",
+                              10};
 
 // Loading replaces every field, whatever the record held before; the report comes after the "|".
 const auto Loaded = [](const std::filesystem::path& file) {
@@ -28,9 +40,11 @@ TEST(SettingsStore, SavedFileLoadsAsSaved)
     const auto file = dir.path() / "Quarnel.conf";
     SaveSettings(kChanged, file.string());
     // The INI writer sorts the keys of a group, whatever the order they were written in.
-    EXPECT_EQ((std::ostringstream() << std::ifstream(file).rdbuf()).str(),
-              "[Settings]\nBits=0\nClusterAddress=::\nClusterPort=0\nDxccFilter=69\nParity=2\nPort=COM12\n"
-              "Speed=4\nURL=\"http://127.0.0.1:8080/dxs/dx25.html?a=1,b 2\"\n");
+    EXPECT_EQ(
+        (std::ostringstream() << std::ifstream(file).rdbuf()).str(),
+        "[Settings]\nBands=33\nBits=0\nClusterAddress=::\nClusterPort=0\nDxccFilter=69\nModes=5\nParity=2\n"
+        "Port=COM12\nSkimmerRepeat=10\nSpeed=4\nURL=\"http://127.0.0.1:8080/dxs/dx25.html?a=1,b 2\"\n"
+        "WatchList=\"VP8*, 3Y0J\"\n");
     EXPECT_EQ(Loaded(file), Expected(kChanged, ""));
 }
 
@@ -46,18 +60,22 @@ TEST(SettingsStore, WhatCannotBeReadIsNamedAndGivesTheDefaults)
               Expected(defaults, "cannot be read (Is a directory), the defaults are used"));
     EXPECT_EQ(Loaded(dir.write("other.conf", "[Other]\nPort=COM1\n")),
               Expected(defaults, "no [Settings] group, the defaults are used"));
-    // Not a number, an unquoted comma (read as a list), a number beyond 32 bits, a device path.
+    // Not a number, an unquoted comma (read as a list), a number beyond 32 bits, a device path, a
+    // band mask out of range (kept, treated as off); a watch list may hold unquoted commas.
     RelaySettings withPath = defaults;
     withPath.Port = "/dev/ttyUSB0";
-    EXPECT_EQ(Loaded(dir.write("bad.conf",
-                               "[Settings]\nSpeed=abc\nURL=a,b\nBits=4294967296\nPort=/dev/ttyUSB0\n"
-                               "ClusterPort=7300x\nClusterAddress=127.0.0.1,::1\n")),
+    withPath.Bands = 9000;
+    withPath.WatchList = "VP8*,3Y0J";
+    EXPECT_EQ(Loaded(dir.write(
+                  "bad.conf",
+                  "[Settings]\nSpeed=abc\nURL=a,b\nBits=4294967296\nPort=/dev/ttyUSB0\n"
+                  "ClusterPort=7300x\nClusterAddress=127.0.0.1,::1\nBands=9000\nWatchList=VP8*, 3Y0J\n")),
               Expected(withPath,
                        "URL cannot be read, \"http://www.dxsummit.fi/dxs/dx25.html?\" is used; "
                        "Bits \"4294967296\" is no number, 1 is used; Speed \"abc\" is no number, 3 is "
                        "used; ClusterPort \"7300x\" is no number, 7300 is used; ClusterAddress cannot "
                        "be read, \"127.0.0.1\" is used; Port \"/dev/ttyUSB0\" names no COM port, None "
-                       "is used"));
+                       "is used; Bands 9000 is out of range (0 to 8191), treated as off"));
     // Below a plain file no folder can be made, not even by root: the save fails without a word.
     const auto unwritable = dir.write("blocker", "") / "Quarnel.conf";
     testing::internal::CaptureStderr();
