@@ -4,6 +4,7 @@
 #include "serial/serial_port.h"
 #include "settings/relay_settings.h"
 #include "ui/dialog_units.h"
+#include "ui/filter_dlg.h"
 #include "ui/qt_text.h"
 
 #include <array>
@@ -142,8 +143,8 @@ CConfigDlg::CConfigDlg(QWidget* owner)
                   | Qt::WindowCloseButtonHint)
 {
     setWindowTitle(QStringLiteral("Configuration panel"));
-    // The template's 125 units high, and below them the cluster node's group.
-    SetDialogSize(this, 251, 153);
+    // The template's 125 units high, and below them the cluster node's group and the Filters button.
+    SetDialogSize(this, 251, 172);
     CreateControls();
 }
 
@@ -210,6 +211,11 @@ void CConfigDlg::CreateControls()
     m_clusterPortBox->setObjectName(QStringLiteral("clusterPort"));
     m_clusterPortBox->setRange(0, 65535);
     PlaceControl(m_clusterPortBox, 200, 132, 40, 12);
+
+    // Band, mode, watch list and skimmer repeats in a dialog of their own: the template's panel
+    // keeps the layout users know.
+    QPushButton* filters = AddButton(this, "filters", QStringLiteral("&Filters..."), {194, 153, 50, 14});
+    connect(filters, &QPushButton::clicked, this, &CConfigDlg::OnFilters);
 }
 
 void CConfigDlg::setVisible(bool visible)
@@ -322,6 +328,21 @@ void CConfigDlg::OnDefault()
     m_port = ComPortName(2);
     m_continents = ChecksOfMask(defaults.DxccFilter);
     DoDataExchange(false);
+}
+
+void CConfigDlg::OnFilters()
+{
+    CFilterDlg dlg(this);
+    dlg.m_bands = m_bands;
+    dlg.m_modes = m_modes;
+    dlg.m_watchList = m_watchList;
+    dlg.m_skimmerRepeat = m_skimmerRepeat;
+    if (dlg.exec() == QDialog::Accepted) {
+        m_bands = dlg.m_bands;
+        m_modes = dlg.m_modes;
+        m_watchList = dlg.m_watchList;
+        m_skimmerRepeat = dlg.m_skimmerRepeat;
+    }
 }
 
 void CConfigDlg::ShowPortDevice()

@@ -39,12 +39,17 @@ public:
     ContinentChecks m_continents {}; ///< the filter's check boxes, in the order of kContinents
     std::int32_t m_clusterPort = 0;
     std::string m_clusterAddress;
+    std::int32_t m_bands = 0; ///< the filters, edited in their own dialog
+    std::int32_t m_modes = 0;
+    std::string m_watchList;
+    std::int32_t m_skimmerRepeat = 0;
 
 private:
     void CreateControls();
     void OnInitDialog();
     void DoDataExchange(bool save);
     void OnDefault();
+    void OnFilters();
     void ShowPortDevice();
     /// Keeps a stored "COM<n>" that no present port matches in the list, selected. False when the
     /// stored text names no port.

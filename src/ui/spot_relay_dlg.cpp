@@ -123,6 +123,10 @@ void CSpotRelayDlg::OnConfigure()
     dlg.m_continents = ChecksOfMask(m_settings.DxccFilter);
     dlg.m_clusterPort = m_settings.ClusterPort;
     dlg.m_clusterAddress = m_settings.ClusterAddress;
+    dlg.m_bands = m_settings.Bands;
+    dlg.m_modes = m_settings.Modes;
+    dlg.m_watchList = m_settings.WatchList;
+    dlg.m_skimmerRepeat = m_settings.SkimmerRepeat;
 
     // A running relay stops while the dialog is open and starts again after OK and Cancel alike.
     m_relay->Suspend();
@@ -136,6 +140,10 @@ void CSpotRelayDlg::OnConfigure()
         m_settings.DxccFilter = MaskOfChecks(dlg.m_continents);
         m_settings.ClusterPort = dlg.m_clusterPort;
         m_settings.ClusterAddress = dlg.m_clusterAddress;
+        m_settings.Bands = dlg.m_bands;
+        m_settings.Modes = dlg.m_modes;
+        m_settings.WatchList = dlg.m_watchList;
+        m_settings.SkimmerRepeat = dlg.m_skimmerRepeat;
         m_relay->ApplySettings();
     }
     m_relay->Resume();

@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -79,6 +80,9 @@ private slots:
             << true << S {"", "COM1", 1, 0, 2, 9} << "Run Default Cancel" << S {"", "COM1", 1, 0, 2, 9} << 2;
         QTest::newRow("running: Default, OK: restarted with the Default set; close box")
             << true << S {"u", "COM1", 0, 1, 1, 63} << "Run Default OK" << S {d, "COM2", 3, 1, 0, 0} << 1;
+        QTest::newRow("filters: 20 m, CW, a watch list, skimmer repeats; OK, OK: kept; Exit")
+            << true << S {"u", "None", 3, 1, 1, 0, 0, "127.0.0.1", "", 8, 5} << "Filters OK"
+            << S {"u", "None", 3, 1, 1, 0, 0, "127.0.0.1", "", 32, 1, "3y0j vp8*", 10} << 0;
         QTest::newRow("cluster node: address and port changed together, both kept; Exit")
             << true << S {"u", "None", 3, 1, 1, 0, 0, "0.0.0.0"} << "Cluster OK"
             << S {"u", "None", 3, 1, 1, 0, 0, "127.0.0.1"} << 0;
@@ -132,12 +136,28 @@ private slots:
             QCOMPARE(device.endsWith("(absent)"), stored.Port == "COM200");
             QCOMPARE(Button(main, "3")->text(), "&Run"); // a running relay is stopped, Alt+R stays
             for (const QString& click : clicks.split(' ').mid(running ? 1 : 0)) {
+                if (click == "Filters") {
+                    WhenOpen([](QWidget& filters) {
+                        QVERIFY(filters.findChild<QCheckBox*>("band8")->isChecked());
+                        filters.findChild<QCheckBox*>("band8")->setChecked(false);
+                        filters.findChild<QCheckBox*>("band32")->setChecked(true);
+                        filters.findChild<QCheckBox*>("mode4")->setChecked(false);
+                        filters.findChild<QLineEdit*>("watchList")->setText(" 3y0j vp8* ");
+                        filters.findChild<QSpinBox*>("skimmerRepeat")->setValue(10);
+                        Button(filters, "1")->click();
+                    });
+                }
                 if (click == "Cluster") {
                     dlg.findChild<QLineEdit*>("clusterAddress")->setText("127.0.0.1");
                     dlg.findChild<QSpinBox*>("clusterPort")->setValue(freePort);
                     continue;
                 }
-                Button(dlg, click == "OK" ? "1" : click == "Cancel" ? "2" : "3")->click();
+                Button(dlg,
+                       click == "OK"            ? "1"
+                           : click == "Cancel"  ? "2"
+                           : click == "Filters" ? "filters"
+                                                : "3")
+                    ->click();
             }
         });
         Button(main, "1002")->click();
