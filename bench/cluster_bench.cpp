@@ -209,9 +209,7 @@ BENCHMARK(BM_Burst25To64Loggers)
 // spot has been handed to the last logger's socket. Counter: the CPU for it.
 void BM_Page25NewSpotsTo64Loggers(benchmark::State& state)
 {
-    const testing_support::TempDir dir;
-    std::filesystem::copy_file(testing_support::kRealCountryFile, dir.path() / "cty.dat");
-    const testing_support::ScopedCurrentDir cwd(dir.path());
+    const testing_support::RealCountryDir country;
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost);
     RelaySettings settings {.Port = "None", .ClusterPort = probe.serverPort()};

@@ -48,27 +48,6 @@ double HeapInUse()
     return static_cast<double>(info.uordblks + info.hblkhd);
 }
 
-/// Debian's country file as cty.dat in a temporary directory made the current one, as the program
-/// finds it in its working directory.
-class RealCountryDir
-{
-public:
-    RealCountryDir()
-        : m_current(Prepare(m_dir))
-    {
-    }
-
-private:
-    static const std::filesystem::path& Prepare(const testing_support::TempDir& dir)
-    {
-        std::filesystem::copy_file(testing_support::kRealCountryFile, dir.path() / "cty.dat");
-        return dir.path();
-    }
-
-    testing_support::TempDir m_dir;
-    testing_support::ScopedCurrentDir m_current;
-};
-
 /// Distinct spotter texts as the relay passes them, with their ":". Made from the real file: the
 /// main prefix of every country with a digit (when it ends in a letter) and a suffix of one to
 /// three letters, every fifth portable ("/P"), every seventh the prefix before a home call
@@ -123,7 +102,7 @@ std::vector<std::string> DistinctSpotters(std::size_t wholeCallCount)
 // median is the figure; a result cache could not help here.
 void DistinctSpotterBench(benchmark::State& state)
 {
-    static const RealCountryDir dir;
+    static const testing_support::RealCountryDir dir;
     const std::vector<std::string> spotters = DistinctSpotters(80);
     // The file is parsed before the clock runs, as the program does at start-up.
     if (!CountryFileReadable() || ContinentOfCall("DL0XYZ/QRP:") != kContinentEU) {
@@ -157,7 +136,7 @@ BENCHMARK(DistinctSpotterBench)->Iterations(1)->UseManualTime()->Unit(benchmark:
 // file does not change).
 void ContinentOfCallBench(benchmark::State& state, const char* text, int expected)
 {
-    static const RealCountryDir dir;
+    static const testing_support::RealCountryDir dir;
     if (ContinentOfCall(text) != expected) {
         state.SkipWithError("unexpected continent: is the real country file installed?");
         return;

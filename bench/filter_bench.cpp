@@ -10,20 +10,6 @@
 
 namespace {
 
-using testing_support::ScopedCurrentDir;
-using testing_support::TempDir;
-
-// The real country file as cty.dat in a current directory of its own.
-class CountryDir
-{
-public:
-    CountryDir() { std::filesystem::copy_file(testing_support::kRealCountryFile, m_dir.path() / "cty.dat"); }
-
-private:
-    TempDir m_dir;
-    ScopedCurrentDir m_cwd {m_dir.path()};
-};
-
 // A skimmer network's stream: spotters from every continent, a third of them skimmers, a few
 // hundred DX calls spread over the HF bands, comments with and without a mode word.
 std::vector<Spot> SpotStream(int count)
@@ -47,7 +33,7 @@ std::vector<Spot> SpotStream(int count)
 
 void FilterDecision(benchmark::State& state, const RelaySettings& settings)
 {
-    const CountryDir country;
+    const testing_support::RealCountryDir country;
     const std::vector<Spot> spots = SpotStream(4096);
     SpotFilter filter(settings);
     // 600 spots a minute, a busy skimmer network.

@@ -15,9 +15,6 @@ namespace {
 
 using testing_support::NullFrontEnd;
 using testing_support::NullPageSource;
-using testing_support::ScopedCurrentDir;
-using testing_support::TempDir;
-
 std::string Padded(std::string text, std::size_t width, bool right = false)
 {
     if (text.size() < width) {
@@ -55,23 +52,12 @@ std::string SpotPage(int newest, int count)
     return body + "</PRE>\n</BODY></HTML>\n";
 }
 
-// The real country file as cty.dat in a current directory of its own.
-class CountryDir
-{
-public:
-    CountryDir() { std::filesystem::copy_file(testing_support::kRealCountryFile, m_dir.path() / "cty.dat"); }
-
-private:
-    TempDir m_dir;
-    ScopedCurrentDir m_cwd {m_dir.path()};
-};
-
 // A 100-line page: the empty first line and 99 spots, so the next tick finds them all in the log.
 constexpr int kSpotsPerPage = 99;
 
 void BM_FirstTick(benchmark::State& state)
 {
-    const CountryDir country;
+    const testing_support::RealCountryDir country;
     const std::string page = SpotPage(10000, kSpotsPerPage);
     NullFrontEnd window;
     NullPageSource source;
@@ -91,7 +77,7 @@ BENCHMARK(BM_FirstTick)->Unit(benchmark::kMillisecond);
 
 void BM_SteadyTick(benchmark::State& state)
 {
-    const CountryDir country;
+    const testing_support::RealCountryDir country;
     const std::string page = SpotPage(10000, kSpotsPerPage);
     NullFrontEnd window;
     NullPageSource source;
@@ -110,7 +96,7 @@ BENCHMARK(BM_SteadyTick)->Unit(benchmark::kMicrosecond);
 // An hour of ticks on a 25-spot page where three new spots arrive every tick: the log stays full.
 void BM_HourOfTicks(benchmark::State& state)
 {
-    const CountryDir country;
+    const testing_support::RealCountryDir country;
     NullFrontEnd window;
     NullPageSource source;
     const RelaySettings settings;

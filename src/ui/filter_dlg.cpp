@@ -2,6 +2,7 @@
 
 #include "ui/dialog_units.h"
 #include "ui/qt_text.h"
+#include "ui/template_controls.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -15,15 +16,6 @@ namespace {
 constexpr std::array<SpotMode, 3> kModes = {kModeCw, kModePhone, kModeDigital};
 constexpr std::array<const char*, 3> kModeNames = {"CW", "Phone", "Digital"};
 
-QGroupBox* AddGroup(QWidget* dialog, const char* name, const QString& title, const QRect& units)
-{
-    auto* group = new QGroupBox(title, dialog);
-    group->setObjectName(QLatin1String(name));
-    PlaceControl(group, units.x(), units.y(), units.width(), units.height());
-    group->lower(); // a frame only: the controls drawn inside it must stay clickable
-    return group;
-}
-
 QCheckBox* AddCheck(QWidget* dialog, const QString& caption, const QString& name, int left, int top,
                     int width)
 {
@@ -31,14 +23,6 @@ QCheckBox* AddCheck(QWidget* dialog, const QString& caption, const QString& name
     check->setObjectName(name);
     PlaceControl(check, left, top, width, 8);
     return check;
-}
-
-QLabel* AddLabel(QWidget* dialog, const QString& text, const QRect& units)
-{
-    auto* label = new QLabel(text, dialog);
-    label->setTextFormat(Qt::PlainText);
-    PlaceControl(label, units.x(), units.y(), units.width(), units.height());
-    return label;
 }
 
 /// A mask out of its range is treated as off, and shown so: no box checked.
@@ -63,7 +47,7 @@ void CFilterDlg::CreateControls()
 {
     // A box per band, five to a row in the order of the band table, "other" last; none checked
     // lets every band through, as the setting 0 does.
-    AddGroup(this, "bandGroup", QStringLiteral("Bands (none checked: all)"), {7, 4, 226, 52});
+    AddGroupBox(this, "bandGroup", QStringLiteral("Bands (none checked: all)"), {7, 4, 226, 52});
     for (std::size_t i = 0; i < m_bandChecks.size(); ++i) {
         const bool other = i == kBands.size();
         const int left = 13 + 44 * static_cast<int>(i % 5);
@@ -72,34 +56,31 @@ void CFilterDlg::CreateControls()
             = AddCheck(this, other ? QStringLiteral("Other") : QString::fromLatin1(kBands[i].name),
                        QStringLiteral("band%1").arg(other ? kOtherBand : kBands[i].bit), left, top, 42);
     }
-    AddGroup(this, "modeGroup", QStringLiteral("Modes (none checked: all)"), {7, 60, 226, 22});
+    AddGroupBox(this, "modeGroup", QStringLiteral("Modes (none checked: all)"), {7, 60, 226, 22});
     for (std::size_t i = 0; i < kModes.size(); ++i) {
         m_modeChecks[i]
             = AddCheck(this, QString::fromLatin1(kModeNames[i]), QStringLiteral("mode%1").arg(kModes[i]),
                        13 + 50 * static_cast<int>(i), 70, 46);
     }
 
-    AddLabel(this, QStringLiteral("Watch list :"), {7, 89, 44, 8});
+    AddLabel(this, "watchLabel", QStringLiteral("Watch list :"), {7, 89, 44, 8});
     m_watchEdit = new QLineEdit(this);
     m_watchEdit->setObjectName(QStringLiteral("watchList"));
     m_watchEdit->setToolTip(
         QStringLiteral("DX calls to let through, e.g. 3Y0J VP8*: * stands for any characters, ? for one"));
     PlaceControl(m_watchEdit, 60, 87, 173, 12);
 
-    AddLabel(this, QStringLiteral("Skimmer repeats held back (minutes, 0 = off) :"), {7, 105, 170, 8});
+    AddLabel(this, "repeatLabel", QStringLiteral("Skimmer repeats held back (minutes, 0 = off) :"),
+             {7, 105, 170, 8});
     m_repeatBox = new QSpinBox(this);
     m_repeatBox->setObjectName(QStringLiteral("skimmerRepeat"));
     m_repeatBox->setRange(0, kMaxSkimmerRepeat);
     PlaceControl(m_repeatBox, 193, 103, 40, 12);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("1"));
+    QPushButton* ok = AddButton(this, "1", QStringLiteral("OK"), {129, 120, 50, 14});
     ok->setDefault(true);
-    PlaceControl(ok, 129, 120, 50, 14);
     connect(ok, &QPushButton::clicked, this, &CFilterDlg::accept);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QStringLiteral("2"));
-    PlaceControl(cancel, 183, 120, 50, 14);
+    QPushButton* cancel = AddButton(this, "2", QStringLiteral("Cancel"), {183, 120, 50, 14});
     connect(cancel, &QPushButton::clicked, this, &CFilterDlg::reject);
 }
 

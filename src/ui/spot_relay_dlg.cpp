@@ -9,6 +9,7 @@
 #include "ui/message_box.h"
 #include "ui/qt_text.h"
 #include "ui/spot_edit.h"
+#include "ui/template_controls.h"
 
 #include <cstdio>
 #include <exception>
@@ -22,12 +23,10 @@
 
 namespace {
 
-QPushButton* AddButton(QWidget* dialog, const char* id, const QString& caption, int top)
+/// A button of the column at the window's right edge.
+QPushButton* AddColumnButton(QWidget* dialog, const char* id, const QString& caption, int top)
 {
-    auto* button = new QPushButton(caption, dialog);
-    button->setObjectName(QLatin1String(id));
-    PlaceControl(button, 384, top, 50, 14);
-    return button;
+    return AddButton(dialog, id, caption, {384, top, 50, 14});
 }
 
 } // namespace
@@ -56,11 +55,11 @@ CSpotRelayDlg::~CSpotRelayDlg()
 
 void CSpotRelayDlg::CreateControls()
 {
-    QPushButton* configure = AddButton(this, "1002", QStringLiteral("&Configure"), 31);
+    QPushButton* configure = AddColumnButton(this, "1002", QStringLiteral("&Configure"), 31);
     connect(configure, &QPushButton::clicked, this, [this] { Dispatch([this] { OnConfigure(); }); });
-    QPushButton* exit = AddButton(this, "2", QStringLiteral("&Exit"), 56);
+    QPushButton* exit = AddColumnButton(this, "2", QStringLiteral("&Exit"), 56);
     connect(exit, &QPushButton::clicked, this, &QDialog::reject);
-    m_runButton = AddButton(this, "3", QStringLiteral("&Run"), 7);
+    m_runButton = AddColumnButton(this, "3", QStringLiteral("&Run"), 7);
     connect(m_runButton, &QPushButton::clicked, this, [this] { Dispatch([this] { m_relay->ToggleRun(); }); });
     // Enter works the focused button; at the start that is Configure, the first tab stop.
     configure->setDefault(true);

@@ -3,6 +3,7 @@
 #include "net/fetch_page.h"
 #include "relay/spot_relay.h"
 #include "serial/serial_output.h"
+#include "support/event_loop.h"
 #include "support/fake_front_end.h"
 #include "support/loopback_server.h"
 #include "support/pty_pair.h"
@@ -108,19 +109,7 @@ INSTANTIATE_TEST_SUITE_P(Replies, FetchTable, ::testing::ValuesIn(kRows),
 struct RelayWithTheRealFetch : ::testing::Test
 {
     RelayWithTheRealFetch() { pty.linkAsComPort(5); }
-    /// Runs the event loop until `done` holds or `limit` has passed.
-    static void SpinUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done() && clock.elapsed() < limit.count()) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-        }
-    }
-
-    int argc = 1;
-    char* argv[1] = {const_cast<char*>("net_tests")};
-    QCoreApplication app {argc, argv};
+    EventLoop loop;
     TempDir dir;
     ScopedEnv xdg {"XDG_CONFIG_HOME", dir.path().string()};
     PtyPair pty;

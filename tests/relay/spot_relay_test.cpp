@@ -1,5 +1,6 @@
 #include "country/country.h"
 #include "relay/spot_relay.h"
+#include "support/event_loop.h"
 #include "support/fake_front_end.h"
 #include "support/temp_dir.h"
 
@@ -10,7 +11,6 @@
 #include <ranges>
 #include <string_view>
 
-#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 namespace {
@@ -141,9 +141,7 @@ const Row kRows[] = {
 /// one invented country.
 struct RelayRig : ::testing::TestWithParam<Row>
 {
-    int argc = 1;
-    char* argv[1] = {const_cast<char*>("relay_tests")};
-    QCoreApplication app {argc, argv}; // the relay's clock
+    EventLoop loop; // the relay's clock
     TempDir dir;
     ScopedCurrentDir cwd {dir.path()};
     std::filesystem::path cty = dir.write("cty.dat", "Northland:                  14:  27:  EU:\n    XA;\n");

@@ -1,6 +1,7 @@
 #include "cluster/cluster_node.h"
 #include "relay/spot_relay.h"
 #include "serial/serial_output.h"
+#include "support/event_loop.h"
 #include "support/fake_front_end.h"
 #include "support/pty_pair.h"
 #include "support/temp_dir.h"
@@ -48,19 +49,7 @@ struct SerialOutputTest : ::testing::Test
         QObject::connect(&serial, &SerialOutput::Notice,
                          [this](const QString& text) { window.LogNotice(text.toStdString()); });
     }
-    /// Runs the event loop until `done` holds or `limit` has passed.
-    static void SpinUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done() && clock.elapsed() < limit.count()) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-        }
-    }
-
-    int argc = 1;
-    char* argv[1] = {const_cast<char*>("serial_output_tests")};
-    QCoreApplication app {argc, argv};
+    EventLoop loop;
     TempDir dir;
     ScopedEnv xdg {"XDG_CONFIG_HOME", dir.path().string()};
     ScopedCurrentDir cwd {dir.path()}; // no cty.dat: no continent is held back

@@ -76,4 +76,16 @@ inline std::filesystem::path testDataPath(const std::string& relative)
 /// The real country file of Debian's hamradio-files package.
 inline const std::filesystem::path kRealCountryFile = "/usr/share/hamradio-files/cty.dat";
 
+/// Debian's country file as cty.dat in a temporary directory made the current one, as the program
+/// finds it in its working directory.
+class RealCountryDir
+{
+public:
+    RealCountryDir() { std::filesystem::copy_file(kRealCountryFile, m_dir.path() / "cty.dat"); }
+
+private:
+    TempDir m_dir;
+    ScopedCurrentDir m_cwd {m_dir.path()};
+};
+
 } // namespace testing_support
