@@ -38,6 +38,7 @@ constexpr std::array kKeys = {
     Key {"DxccFilter", &RelaySettings::DxccFilter},
     Key {"ClusterPort", &RelaySettings::ClusterPort},
     Key {"ClusterAddress", &RelaySettings::ClusterAddress},
+    Key {"Call", &RelaySettings::Call},
     Key {"Bands", &RelaySettings::Bands},
     Key {"Modes", &RelaySettings::Modes},
     Key {"WatchList", &RelaySettings::WatchList, true},

@@ -24,13 +24,16 @@
 
 namespace {
 
-/// Spot sources known to work, in the URL box's list: the <PRE> page, then the JSON and caret
-/// feeds, which are fetched every ten seconds.
+/// Spot sources known to work, in the URL box's list: the <PRE> page, the JSON and caret feeds,
+/// which are fetched every ten seconds, then a cluster node and a skimmer network's CW port, which
+/// push their spots over telnet.
 constexpr const char* kKnownSources[] = {
     kDefaultSpotUrl,
     "http://www.dxsummit.fi/api/v1/spots?limit=25",
     "https://spothole.app/api/v1/spots?limit=25",
     "https://www.hamqth.com/dxc_csv.php?limit=25",
+    "telnet://gb7djk.dxcluster.net:7300",
+    "telnet://telnet.reversebeacon.net:7000",
 };
 
 QComboBox* AddComboBox(QWidget* dialog, const char* id, int left, int top, int width)
@@ -126,7 +129,7 @@ void CConfigDlg::CreateControls()
     connect(cancel, &QPushButton::clicked, this, &CConfigDlg::reject);
 
     // The URL edit with a list of its own: the spot sources known to work, one step away.
-    QComboBox* urlBox = AddComboBox(this, "1000", 30, 7, 213);
+    QComboBox* urlBox = AddComboBox(this, "1000", 30, 7, 145);
     urlBox->setEditable(true);
     urlBox->setInsertPolicy(QComboBox::NoInsert);
     for (const char* url : kKnownSources) {
@@ -137,6 +140,11 @@ void CConfigDlg::CreateControls()
     m_portCombo = AddComboBox(this, "1001", 51, 35, 40);
 
     AddLabel(this, "urlLabel", QStringLiteral("URL :"), {7, 10, 21, 9});
+    // The station's call, which a cluster node or a skimmer network asks for at login.
+    AddLabel(this, "callLabel", QStringLiteral("Call :"), {181, 10, 18, 9});
+    m_callEdit = new QLineEdit(this);
+    m_callEdit->setObjectName(QStringLiteral("call"));
+    PlaceControl(m_callEdit, 201, 7, 42, 12);
     AddLabel(this, "portLabel", QStringLiteral("Serial Port :"), {11, 37, 37, 8});
     AddLabel(this, "speedLabel", QStringLiteral("Speed :"), {105, 37, 26, 8});
     AddLabel(this, "bitsLabel", QStringLiteral("Bits :"), {33, 55, 16, 8});
@@ -274,9 +282,11 @@ void CConfigDlg::DoDataExchange(bool save)
     if (save) {
         m_clusterAddress = ToBytes(m_clusterAddressEdit->text().trimmed());
         m_clusterPort = m_clusterPortBox->value();
+        m_call = ToBytes(m_callEdit->text().trimmed().toUpper());
     } else {
         m_clusterAddressEdit->setText(FromBytes(m_clusterAddress));
         m_clusterPortBox->setValue(m_clusterPort);
+        m_callEdit->setText(FromBytes(m_call));
     }
 }
 

@@ -32,6 +32,7 @@ public:
     void accept() override;
 
     std::string m_url;
+    std::string m_call;
     std::int32_t m_bits = -1;
     std::int32_t m_parity = -1;
     std::int32_t m_speed = -1;
@@ -58,6 +59,7 @@ private:
     bool m_initialised = false;
     QString m_urlShown; ///< the URL as last written to the edit, to keep bytes it cannot show
     QLineEdit* m_urlEdit = nullptr; ///< the edit of the URL box, whose list offers the known sources
+    QLineEdit* m_callEdit = nullptr;
     QComboBox* m_portCombo = nullptr;
     QComboBox* m_speedCombo = nullptr;
     QButtonGroup* m_bitsGroup = nullptr;

@@ -115,6 +115,7 @@ void CSpotRelayDlg::OnConfigure()
 {
     CConfigDlg dlg(this);
     dlg.m_url = m_settings.URL;
+    dlg.m_call = m_settings.Call;
     dlg.m_port = m_settings.Port;
     dlg.m_bits = m_settings.Bits;
     dlg.m_parity = m_settings.Parity;
@@ -131,6 +132,7 @@ void CSpotRelayDlg::OnConfigure()
     m_relay->Suspend();
     if (dlg.exec() == QDialog::Accepted) {
         m_settings.URL = dlg.m_url;
+        m_settings.Call = dlg.m_call;
         m_settings.Port = dlg.m_port;
         m_settings.Speed = dlg.m_speed;
         m_settings.Bits = dlg.m_bits;

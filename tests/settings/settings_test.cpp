@@ -11,20 +11,11 @@
 namespace {
 
 // DxccFilter holds a bit above the six continents; the URL a comma and a blank; the node serves
-// every IPv6 and IPv4 address.
-const RelaySettings kChanged {"http://127.0.0.1:8080/dxs/dx25.html?a=1,b 2",
-                              "COM12",
-                              4,
-                              0,
-                              2,
-                              69,
-                              0,
-                              "::",
-                              "",
-                              33,
-                              5,
-                              "VP8*, 3Y0J",
-                              10};
+// every IPv6 and IPv4 address; the watch list holds a comma.
+// clang-format off
+const RelaySettings kChanged {"http://127.0.0.1:8080/dxs/dx25.html?a=1,b 2", "COM12", 4, 0, 2, 69, 0, "::", "DL1ABC",
+                              33, 5, "VP8*, 3Y0J", 10};
+// clang-format on
 
 // Loading replaces every field, whatever the record held before; the report comes after the "|".
 const auto Loaded = [](const std::filesystem::path& file) {
@@ -40,11 +31,11 @@ TEST(SettingsStore, SavedFileLoadsAsSaved)
     const auto file = dir.path() / "Quarnel.conf";
     SaveSettings(kChanged, file.string());
     // The INI writer sorts the keys of a group, whatever the order they were written in.
-    EXPECT_EQ(
-        (std::ostringstream() << std::ifstream(file).rdbuf()).str(),
-        "[Settings]\nBands=33\nBits=0\nClusterAddress=::\nClusterPort=0\nDxccFilter=69\nModes=5\nParity=2\n"
-        "Port=COM12\nSkimmerRepeat=10\nSpeed=4\nURL=\"http://127.0.0.1:8080/dxs/dx25.html?a=1,b 2\"\n"
-        "WatchList=\"VP8*, 3Y0J\"\n");
+    EXPECT_EQ((std::ostringstream() << std::ifstream(file).rdbuf()).str(),
+              "[Settings]\nBands=33\nBits=0\nCall=DL1ABC\nClusterAddress=::\nClusterPort=0\nDxccFilter="
+              "69\nModes=5\nParity=2\n"
+              "Port=COM12\nSkimmerRepeat=10\nSpeed=4\nURL=\"http://127.0.0.1:8080/dxs/dx25.html?a=1,b 2\"\n"
+              "WatchList=\"VP8*, 3Y0J\"\n");
     EXPECT_EQ(Loaded(file), Expected(kChanged, ""));
 }
 
