@@ -38,15 +38,12 @@ bool IsTimeToken(std::string_view token)
     return (token[0] - '0') * 10 + (token[1] - '0') < 24 && token[2] < '6';
 }
 
-/// A frequency token read whole as kHz, whatever the user's locale: digits and one point.
+/// A frequency token read whole as kHz, whatever the user's locale.
 std::optional<double> KhzOf(std::string_view token)
 {
-    if (token.empty() || token.find_first_not_of("0123456789.") != std::string_view::npos) {
-        return std::nullopt;
-    }
     double khz = 0;
     const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), khz);
-    if (error != std::errc() || end != token.data() + token.size()) {
+    if (token.empty() || error != std::errc() || end != token.data() + token.size()) {
         return std::nullopt;
     }
     return khz;
@@ -64,7 +61,7 @@ std::optional<Spot> SpotOfDxLine(std::string_view line)
     if (colon == std::string_view::npos) {
         return std::nullopt;
     }
-    const std::string_view spotter = TrimBlanks(rest.substr(0, colon));
+    const std::string_view spotter = rest.substr(0, colon);
     std::size_t at = colon + 1;
     const auto khz = KhzOf(NextToken(rest, at));
     const std::string_view dxCall = NextToken(rest, at);
