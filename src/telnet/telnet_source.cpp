@@ -176,7 +176,8 @@ void TelnetSource::OnReadyRead()
     if (!loggedIn && IsLoginPrompt(m_lines->Pending())) {
         SendCall(QStringLiteral("asked"));
     }
-    if (loggedIn && !lines.empty() && !m_state.isEmpty()) {
+    // A write that failed has lost the connection meanwhile: its state stays.
+    if (m_socket != nullptr && loggedIn && !lines.empty() && !m_state.isEmpty()) {
         SetState({});
     }
     if (session != m_session) {
