@@ -1,6 +1,6 @@
 #include "cluster/cluster_node.h"
 
-#include "cluster/telnet_lines.h"
+#include "telnet/telnet_lines.h"
 
 #include <algorithm>
 #include <array>
