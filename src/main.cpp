@@ -10,6 +10,7 @@
 #include "serial/serial_output.h"
 #include "settings/app_identity.h"
 #include "settings/settings_store.h"
+#include "telnet/telnet_source.h"
 #include "ui/app_icon.h"
 #include "ui/spot_relay_dlg.h"
 
@@ -24,7 +25,8 @@
 
 namespace {
 
-/// The parts of the road around the relay core, wired to the front end that shows them.
+/// The parts of the road around the relay core, wired to the front end that shows them: the page
+/// source and the live source, the serial line and the cluster node.
 struct Road
 {
     Road(RelayFrontEnd& frontEnd, const RelaySettings& settings)

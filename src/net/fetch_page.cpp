@@ -24,7 +24,6 @@ using HeaderList = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
 using CurlText = std::unique_ptr<char, decltype(&curl_free)>;
 using Clock = std::chrono::steady_clock;
 
-constexpr char kBadUrlMessage[] = "Bad URL : please configure";
 constexpr char kNoPageMessage[] = "Unable to locate url";
 
 /// The host and the path (with its query and fragment) each fit 2058 characters, the buffers the

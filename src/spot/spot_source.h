@@ -7,6 +7,9 @@
 #include <optional>
 #include <string>
 
+/// The message of a source whose address cannot be used.
+inline constexpr const char* kBadUrlMessage = "Bad URL : please configure";
+
 /// What one fetch of the page brought.
 struct FetchResult
 {

@@ -49,8 +49,6 @@ public:
     /// Start's message when there is no call to log in with.
     static constexpr const char* kNoCallMessage
         = "A cluster node needs your call sign to log in: please configure";
-    /// Start's message for a telnet URL that names no host and port.
-    static constexpr const char* kBadUrlMessage = "Bad URL : please configure";
 
     explicit TelnetSource(TelnetTiming timing = {}, QObject* parent = nullptr);
     ~TelnetSource() override;
@@ -59,7 +57,7 @@ public:
 
     /// Whether `url` begins with "telnet://", in any case.
     [[nodiscard]] bool Serves(const std::string& url) const override;
-    /// Starts connecting to `url` and returns "" at once; kBadUrlMessage or kNoCallMessage, with
+    /// Starts connecting to `url` and returns "" at once; ::kBadUrlMessage or kNoCallMessage, with
     /// no connection made, when the URL or the call cannot serve.
     [[nodiscard]] std::string Start(const std::string& url, const std::string& call,
                                     SpotHandler handler) override;
