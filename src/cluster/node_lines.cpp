@@ -49,11 +49,10 @@ std::string_view WithoutLeadingBlanks(std::string_view text)
     return text;
 }
 
-/// kHz with one decimal whatever the column held ("14025", "  7012.55 "); a column that is no
-/// figure stays as it is, so the reader sees what the page gave.
-std::string Frequency(std::string_view column)
+/// kHz with one decimal whatever the page wrote ("14025", "7012.55"); a word that is no figure
+/// stays as it is, so the reader sees what the page gave.
+std::string Frequency(std::string_view text)
 {
-    const std::string_view text = TrimBlanks(column);
     const bool figure = std::any_of(text.begin(), text.end(), IsDigit)
         && std::all_of(text.begin(), text.end(), [](char c) { return IsDigit(c) || c == '.'; })
         && std::count(text.begin(), text.end(), '.') <= 1;
@@ -81,17 +80,25 @@ int MinuteOfDay(std::string_view hhmm)
     return ((hhmm[0] - '0') * 10 + (hhmm[1] - '0')) * 60 + (hhmm[2] - '0') * 10 + (hhmm[3] - '0');
 }
 
+/// The first word of `text`, and what follows it without the blanks between.
+std::pair<std::string, std::string> FirstWordAndRest(std::string_view text)
+{
+    text = WithoutLeadingBlanks(text);
+    const std::size_t end = std::min(text.find(' '), text.size());
+    return {std::string(text.substr(0, end)), std::string(WithoutLeadingBlanks(text.substr(end)))};
+}
+
 NodeFields FieldsOf(const Spot& spot, std::time_t sent)
 {
     NodeFields fields;
     fields.spotter = Printable(FirstCharacters(spot.spotter, kSpotterLimit), '?');
-    fields.frequency = Frequency(spot.frequency);
-    // A page's DX column holds the call; what follows it there is the start of a comment that
-    // did not keep to its columns, and goes in front of the comment.
-    const std::string_view dx = WithoutLeadingBlanks(spot.dxCall);
-    const std::size_t callEnd = std::min(dx.find(' '), dx.size());
-    fields.dxCall = Printable(FirstCharacters(dx.substr(0, callEnd), kSpotterLimit), '?');
-    fields.comment = Printable(std::string(WithoutLeadingBlanks(dx.substr(callEnd))) + spot.comment, ' ');
+    // A page's columns lie side by side: text that did not keep to its column runs on into the
+    // next one, so what follows a column's first word goes in front of the next column.
+    const auto [frequency, afterFrequency] = FirstWordAndRest(spot.frequency);
+    const auto [call, afterCall] = FirstWordAndRest(afterFrequency + spot.dxCall);
+    fields.frequency = Frequency(frequency);
+    fields.dxCall = Printable(FirstCharacters(call, kSpotterLimit), '?');
+    fields.comment = Printable(afterCall + spot.comment, ' ');
     const std::string_view time = TrimBlanks(spot.time);
     fields.time = IsClockTime(time) ? std::string(time) : FormatUtc(sent, "%H%M");
     return fields;

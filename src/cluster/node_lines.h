@@ -7,8 +7,9 @@
 
 // The node writes its own lines from a spot's fields: loggers read fixed columns (xdx takes the
 // DX call from column 26), which the serial line's bytes do not keep. Fields from a page may hold
-// anything: what cannot be read is written as well as it can be, never as invalid UTF-8 (such
-// bytes become '?') and never shifting the columns after it. Widths are counted in characters.
+// anything: text that ran past its column is read on into the next, what cannot be read is
+// written as well as it can be, never as invalid UTF-8 (such bytes become '?') and never shifting
+// the columns after it. Widths are counted in characters.
 
 /// The spot as a node announces it, without a line end:
 /// "DX de " at 0; the spotter and ":" from 6; the frequency in kHz with one decimal, right-aligned

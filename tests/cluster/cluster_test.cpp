@@ -87,11 +87,12 @@ private slots:
             << "3D2/DL1ABCD/MM"
             << "DX de DL1XYZ:   144300.0  3D2/DL1ABCD/MM Grüße aus Köln an alle Funkf 1200Z"
             << " 144300.0 3D2/DL1ABCD/MM 7-Dec-2026 1200Z Grüße aus Köln an alle Funkf <DL1XYZ>";
-        // A page's columns as they come: the comment began inside the DX column, the time is missing.
-        QTest::newRow("page: comment in the DX column, no time")
-            << Spot {"N0CALL", "  7012    ", "N1CALL     T", "EST", ""} << "N1CALL"
-            << "DX de N0CALL:     7012.0  N1CALL       TEST                           1234Z"
-            << "   7012.0 N1CALL       7-Dec-2026 1234Z TEST                           <N0CALL>";
+        // A page's columns as a line one character off cuts them: each runs on into the next.
+        QTest::newRow("page: text past its column, no time")
+            << Spot {"DL1ABC", " 14025.0 K", "1ABC      go", "od line after the garbage    1", "001Z"}
+            << "K1ABC"
+            << "DX de DL1ABC:    14025.0  K1ABC        good line after the garbage    1234Z"
+            << "  14025.0 K1ABC        7-Dec-2026 1234Z good line after the garbage    <DL1ABC>";
         QTest::newRow("page: invalid bytes, control characters, no figure, bad time")
             << Spot {"\xff"
                      "AB\x1b",
