@@ -1,12 +1,12 @@
 #include "cluster/cluster_node.h"
 
+#include "cluster/node_lines.h"
+#include "spot/text.h"
 #include "telnet/telnet_lines.h"
 
 #include <algorithm>
-#include <array>
-#include <cctype>
 #include <charconv>
-#include <ctime>
+#include <limits>
 #include <sstream>
 
 #include <QHostAddress>
@@ -19,8 +19,15 @@ namespace {
 constexpr std::chrono::seconds kGoodbyeGrace {5};
 // Room for hundreds of spots in flight, while a stuck client costs the kernel little.
 constexpr int kKernelSendBuffer = 64 * 1024;
-constexpr int kDefaultSpotCount = 30;
+constexpr std::size_t kDefaultSpotCount = 30;
+constexpr std::size_t kMinCallLength = 3;
 constexpr std::size_t kMaxCallLength = 20;
+const std::vector<std::string> kHelp = {
+    std::string(ClusterNode::kNodeCall) + " relays the spots of its source. Commands:",
+    "  sh/dx [n]   the last n spots (30 without n), newest first; also show/dx, sh/dx/n",
+    "  help or ?   this list",
+    "  bye or quit log out",
+};
 
 QString PeerName(const QTcpSocket& socket)
 {
@@ -36,38 +43,60 @@ QString PeerName(const QTcpSocket& socket)
     return QStringLiteral("%1:%2").arg(host).arg(socket.peerPort());
 }
 
-std::string Trimmed(const std::string& text)
+bool IsLetter(char c)
 {
-    const std::size_t first = text.find_first_not_of(' ');
-    return first == std::string::npos ? std::string()
-                                      : text.substr(first, text.find_last_not_of(' ') - first + 1);
+    return c >= 'A' && c <= 'Z';
 }
 
-bool IsCallSign(const std::string& call)
+bool IsDigit(char c)
 {
-    return !call.empty() && call.size() <= kMaxCallLength
-        && std::all_of(call.begin(), call.end(), [](char c) {
-               return std::isupper(static_cast<unsigned char>(c))
-                   || std::isdigit(static_cast<unsigned char>(c)) || c == '/' || c == '-';
-           });
+    return c >= '0' && c <= '9';
 }
 
-std::string Lowered(std::string text)
+/// What the user typed, as an answer repeats it: a line of a kilobyte need not come back whole.
+std::string Shown(const std::string& typed)
 {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
-    return text;
+    return typed.size() <= kMaxCallLength ? typed : typed.substr(0, kMaxCallLength) + "...";
 }
 
-// The count of "sh/dx 5" or "sh/dx/5"; the default without one; -1 for anything else.
-int SpotCountOf(const std::string& argument)
+/// Why `call` (upper case) cannot be a call sign, as one line for the user; "" when it can.
+std::string WhyNoCall(const std::string& call)
+{
+    if (call.empty()) {
+        return "Please log in with your call";
+    }
+    const std::string shown = Shown(call);
+    if (call.size() < kMinCallLength || call.size() > kMaxCallLength) {
+        return shown + " is not a call: a call has 3 to 20 characters";
+    }
+    if (!std::all_of(call.begin(), call.end(),
+                     [](char c) { return IsLetter(c) || IsDigit(c) || c == '/' || c == '-'; })) {
+        return shown + " is not a call: a call has letters, digits, / and - only";
+    }
+    if (std::none_of(call.begin(), call.end(), IsLetter) || std::none_of(call.begin(), call.end(), IsDigit)) {
+        return shown + " is not a call: a call has at least one letter and one digit";
+    }
+    return {};
+}
+
+/// The count of "sh/dx 5": the default without one, all the node keeps for a huge one, nothing
+/// when it is no count.
+std::optional<std::size_t> SpotCountOf(std::string_view argument)
 {
     if (argument.empty()) {
         return kDefaultSpotCount;
     }
-    int count = -1;
+    if (!std::all_of(argument.begin(), argument.end(), IsDigit)) {
+        return std::nullopt;
+    }
+    std::size_t count = 0;
     const auto [end, error] = std::from_chars(argument.data(), argument.data() + argument.size(), count);
-    return error == std::errc() && end == argument.data() + argument.size() && count >= 0 ? count : -1;
+    return error == std::errc::result_out_of_range ? std::numeric_limits<std::size_t>::max() : count;
+}
+
+std::string Goodbye()
+{
+    return std::string("73 de ") + ClusterNode::kNodeCall + "\r\n";
 }
 
 } // namespace
@@ -131,9 +160,10 @@ std::string ClusterNode::Listen(const std::string& address, int port)
     }
     QHostAddress host;
     // "::" serves IPv4 loggers too, as it does for most servers on Linux.
-    if (Trimmed(address) == "::") {
+    const std::string trimmed(TrimBlanks(address));
+    if (trimmed == "::") {
         host = QHostAddress::Any;
-    } else if (!host.setAddress(QString::fromStdString(Trimmed(address)))) {
+    } else if (!host.setAddress(QString::fromStdString(trimmed))) {
         return failure(QStringLiteral("not an IP address"));
     }
     if (!m_server.listen(host, static_cast<quint16>(port))) {
@@ -157,11 +187,12 @@ void ClusterNode::Shut()
 
 void ClusterNode::Send(const Spot& spot)
 {
-    m_spots.push_back(ClusterLine(spot));
+    const std::time_t now = std::time(nullptr);
+    m_spots.push_back({spot, now});
     if (m_spots.size() > kKeptSpots) {
         m_spots.pop_front();
     }
-    const std::string bytes = m_spots.back() + "\r\n";
+    const std::string bytes = NodeSpotLine(spot, now) + "\r\n";
     // A send may drop a client (full queue, failed socket): walk a copy of the ids.
     std::vector<std::uint64_t> loggedIn;
     for (const auto& [id, client] : m_clients) {
@@ -179,6 +210,7 @@ void ClusterNode::OnNewConnection()
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
         socket->setParent(this);
         const QString peer = PeerName(*socket);
+        MakeRoomForLogin();
         if (ClientCount() >= m_limits.maxClients) {
             SayGoodbye(socket, "Sorry, too many connections\r\n");
             emit Notice(QStringLiteral("Cluster: %1 refused: already %2 connections")
@@ -197,8 +229,10 @@ void ClusterNode::OnNewConnection()
                 [this, id] { Drop(id, QStringLiteral("disconnected")); });
         QTimer::singleShot(m_limits.loginTimeout, socket, [this, id] {
             if (const Client* client = Find(id); client != nullptr && client->call.empty()) {
-                const double seconds = static_cast<double>(m_limits.loginTimeout.count()) / 1000.0;
-                Drop(id, QStringLiteral("closed: no login within %1 s").arg(seconds));
+                const QString seconds
+                    = QString::number(static_cast<double>(m_limits.loginTimeout.count()) / 1000.0);
+                Close(id, QStringLiteral("No login within %1 s, 73\r\n").arg(seconds).toStdString(),
+                      QStringLiteral("closed: no login within %1 s").arg(seconds));
             }
         });
         if (Send(id, "login: ")) {
@@ -231,11 +265,17 @@ void ClusterNode::OnReadyRead(std::uint64_t id)
 
 void ClusterNode::Login(std::uint64_t id, Client& client, const std::string& line)
 {
-    std::string call = Trimmed(line);
-    std::transform(call.begin(), call.end(), call.begin(),
-                   [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
-    if (!IsCallSign(call)) {
-        Send(id, "login: ");
+    std::string word;
+    std::istringstream(line) >> word;
+    const std::string call = UpperAscii(word);
+    if (call == "BYE" || call == "QUIT") {
+        Close(id, Goodbye(), QStringLiteral("left at the login prompt"));
+        return;
+    }
+    if (const std::string why = WhyNoCall(call); !why.empty()) {
+        if (Send(id, why + "\r\n")) {
+            Send(id, "login: ");
+        }
         return;
     }
     client.call = call;
@@ -250,37 +290,76 @@ void ClusterNode::Login(std::uint64_t id, Client& client, const std::string& lin
 void ClusterNode::Command(std::uint64_t id, Client& client, const std::string& line)
 {
     std::istringstream words(line);
-    std::string command;
-    std::string argument;
+    std::string typed;
     std::string rest;
-    words >> command >> argument >> rest;
-    command = Lowered(command);
+    words >> typed;
+    std::getline(words, rest);
+    std::string command = UpperAscii(typed);
+    std::string argument(TrimBlanks(rest));
     // Some loggers write the count as "sh/dx/30".
     if (argument.empty() && std::count(command.begin(), command.end(), '/') == 2) {
         const std::size_t slash = command.rfind('/');
         argument = command.substr(slash + 1);
         command.resize(slash);
     }
+    // Answering may close the client (a full queue): the prompt needs the call after that.
+    const std::string call = client.call;
 
-    if (command == "bye" || command == "quit") {
-        const auto found = m_clients.find(id);
-        std::unique_ptr<Client> leaving = std::move(found->second);
-        m_clients.erase(found);
-        SayGoodbye(leaving->socket, std::string("73 de ") + kNodeCall + "\r\n");
-        emit Notice(QStringLiteral("Cluster: %1 logged out").arg(leaving->Who()));
+    if (command == "BYE" || command == "QUIT") {
+        Close(id, Goodbye(), QStringLiteral("logged out"));
         return;
     }
-    if (const int count = SpotCountOf(argument);
-        (command == "sh/dx" || command == "show/dx") && rest.empty() && count >= 0) {
-        const auto first = m_spots.end() - std::clamp<std::ptrdiff_t>(count, 0, std::ssize(m_spots));
-        for (const std::string& spot : std::vector<std::string>(first, m_spots.end())) {
-            if (!Send(id, spot + "\r\n")) {
-                return;
-            }
+    bool answered = true;
+    if (command == "SH/DX" || command == "SHOW/DX") {
+        answered = ShowDx(id, argument);
+    } else if (command == "DX") {
+        answered
+            = Send(id,
+                   std::string("Sorry, ") + kNodeCall
+                       + " relays the spots of its source and cannot take spots: yours was not sent\r\n");
+    } else if (command == "HELP" || command == "?") {
+        for (auto help = kHelp.begin(); answered && help != kHelp.end(); ++help) {
+            answered = Send(id, *help + "\r\n");
+        }
+    } else if (!command.empty() && !command.starts_with("SET/") && !command.starts_with("UNSET/")) {
+        // Loggers send set/... on their own after the login; they need no answer but the prompt.
+        answered = Send(id, "Unknown command: " + Shown(typed) + " (help lists the commands)\r\n");
+    }
+    if (answered) {
+        Send(id, PromptLine(call));
+    }
+}
+
+bool ClusterNode::ShowDx(std::uint64_t id, const std::string& argument)
+{
+    const std::optional<std::size_t> count = SpotCountOf(argument);
+    if (!count) {
+        return Send(id, "sh/dx takes a number of spots, e.g. sh/dx 10\r\n");
+    }
+    const auto shown = static_cast<std::ptrdiff_t>(std::min(*count, m_spots.size()));
+    for (auto kept = m_spots.rbegin(); kept != m_spots.rbegin() + shown; ++kept) {
+        if (!Send(id, ShowDxLine(kept->spot, kept->sent) + "\r\n")) {
+            return false;
         }
     }
-    // Whatever the node does not know gets the prompt line, never a disconnect.
-    Send(id, PromptLine(client.call));
+    return true;
+}
+
+void ClusterNode::MakeRoomForLogin()
+{
+    int waiting = 0;
+    std::uint64_t longest = 0;
+    for (const auto& [id, client] : m_clients) {
+        if (client->call.empty()) {
+            // Ids grow: the first one waiting has waited longest.
+            longest = waiting == 0 ? id : longest;
+            ++waiting;
+        }
+    }
+    if (waiting > 0 && (waiting >= m_limits.maxWaiting || ClientCount() >= m_limits.maxClients)) {
+        Close(longest, "Sorry, too many connections wait for a login; this one waited longest\r\n",
+              QStringLiteral("closed: waited longest of %1 at the login prompt").arg(waiting));
+    }
 }
 
 bool ClusterNode::Send(std::uint64_t id, std::string_view bytes)
@@ -303,16 +382,31 @@ bool ClusterNode::Send(std::uint64_t id, std::string_view bytes)
 
 void ClusterNode::Drop(std::uint64_t id, const QString& why)
 {
+    if (const std::unique_ptr<Client> client = Take(id)) {
+        client->socket->disconnect(this);
+        client->socket->abort();
+        client->socket->deleteLater();
+        emit Notice(QStringLiteral("Cluster: %1 %2").arg(client->Who(), why));
+    }
+}
+
+void ClusterNode::Close(std::uint64_t id, std::string_view text, const QString& why)
+{
+    if (const std::unique_ptr<Client> client = Take(id)) {
+        SayGoodbye(client->socket, text);
+        emit Notice(QStringLiteral("Cluster: %1 %2").arg(client->Who(), why));
+    }
+}
+
+std::unique_ptr<ClusterNode::Client> ClusterNode::Take(std::uint64_t id)
+{
     const auto found = m_clients.find(id);
     if (found == m_clients.end()) {
-        return;
+        return nullptr;
     }
-    const std::unique_ptr<Client> client = std::move(found->second);
+    std::unique_ptr<Client> client = std::move(found->second);
     m_clients.erase(found);
-    client->socket->disconnect(this);
-    client->socket->abort();
-    client->socket->deleteLater();
-    emit Notice(QStringLiteral("Cluster: %1 %2").arg(client->Who(), why));
+    return client;
 }
 
 void ClusterNode::SayGoodbye(QTcpSocket* socket, std::string_view text)

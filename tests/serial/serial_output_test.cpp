@@ -1,4 +1,5 @@
 #include "cluster/cluster_node.h"
+#include "cluster/node_lines.h"
 #include "relay/spot_relay.h"
 #include "serial/serial_output.h"
 #include "support/event_loop.h"
@@ -27,13 +28,19 @@ Spot SpotNumber(int n)
     return {"N0CALL", "   14025.0", " N1CALL     ", text + std::string(30 - text.size(), ' '), "1234"};
 }
 
-std::string LinesOf(int first, int last)
+std::string LinesOf(int first, int last, std::string (*line)(const Spot&) = ClusterLine)
 {
     std::string lines;
     for (int n = first; n <= last; ++n) {
-        lines += ClusterLine(SpotNumber(n)) + "\r\n";
+        lines += line(SpotNumber(n)) + "\r\n";
     }
     return lines;
+}
+
+// What a logger on the node gets: the same spots in a node's columns.
+std::string NodeLinesOf(int first, int last)
+{
+    return LinesOf(first, last, [](const Spot& spot) { return NodeSpotLine(spot, 0); });
 }
 
 /// A serial output on a pty linked as COM7, with short times, on an event loop.
@@ -130,14 +137,15 @@ TEST_F(SerialOutputTest, StalledDeviceHoldsNothing)
         });
         tick.start(10);
         relay.OnTimer();
-        SpinUntil(
-            [&] { return (received += logger.readAll().toStdString()).size() >= LinesOf(1, spots).size(); });
+        SpinUntil([&] {
+            return (received += logger.readAll().toStdString()).size() >= NodeLinesOf(1, spots).size();
+        });
         SpinUntil([] { return false; }, 1s); // the device reads nothing meanwhile
         // Loose on purpose: a writer that waited for the device would hold the loop for minutes.
         EXPECT_LT(worst, 1000);
         EXPECT_EQ(
             std::tuple(received, window.linkState, serial.Waiting()),
-            std::tuple(LinesOf(1, spots), std::string("COM7 stalled"), std::size_t(std::min(spots, 99))));
+            std::tuple(NodeLinesOf(1, spots), std::string("COM7 stalled"), std::size_t(std::min(spots, 99))));
         // The device reads again, as fast as the line comes.
         std::string line;
         const std::string expected = LinesOf(std::max(1, spots - 98), spots);
