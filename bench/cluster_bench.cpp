@@ -67,7 +67,7 @@ public:
             if (connect(fd, reinterpret_cast<const sockaddr*>(&node), sizeof node) != 0) {
                 throw std::runtime_error(std::string("cannot connect to the node: ") + strerror(errno));
             }
-            const std::string login = "B" + std::to_string(i) + "\r\n";
+            const std::string login = "LOG" + std::to_string(i) + "\r\n";
             if (send(fd, login.data(), login.size(), 0) != static_cast<ssize_t>(login.size())) {
                 throw std::runtime_error("cannot log in");
             }
