@@ -15,6 +15,8 @@ constexpr std::size_t kCallWidth = 12;
 constexpr std::size_t kCommentWidth = 30;
 constexpr std::size_t kShowFrequencyWidth = 9;
 constexpr std::time_t kDay = 24 * 60 * 60;
+/// How far a source's clock may run ahead of ours before its time is read as of the day before.
+constexpr int kClockSlackMinutes = 60;
 
 /// The fields as the node writes them: printable, the frequency at most 10 characters, the time a
 /// clock time.
@@ -146,7 +148,8 @@ std::string NodeSpotLine(const Spot& spot, std::time_t sent)
 std::string ShowDxLine(const Spot& spot, std::time_t sent)
 {
     const NodeFields fields = FieldsOf(spot, sent);
-    const bool dayBefore = MinuteOfDay(fields.time) > MinuteOfDay(FormatUtc(sent, "%H%M"));
+    const bool dayBefore
+        = MinuteOfDay(fields.time) > MinuteOfDay(FormatUtc(sent, "%H%M")) + kClockSlackMinutes;
     std::string line;
     PadTo(line, kShowFrequencyWidth - std::min(kShowFrequencyWidth, CharacterCount(fields.frequency)));
     line += fields.frequency;

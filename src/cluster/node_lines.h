@@ -22,5 +22,6 @@
 /// The spot as "sh/dx" lists it, without a line end: the frequency right-aligned in 9 columns, the
 /// DX call filled to 12, the date and "HHMMZ" it was spotted, the comment and "<spotter>", e.g.
 /// "  14025.0 K1ABC        7-Dec-2026 1234Z CQ test                        <DL1XYZ>". A time
-/// later in the day than the moment the node `sent` the spot is of the day before.
+/// more than an hour later in the day than the moment the node `sent` the spot is of the day
+/// before; within the hour it is a clock running a little ahead.
 [[nodiscard]] std::string ShowDxLine(const Spot& spot, std::time_t sent);
