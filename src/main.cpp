@@ -32,18 +32,23 @@ struct Road
     Road(RelayFrontEnd& frontEnd, const RelaySettings& settings)
         : serial(settings)
         , node(settings)
-        , relay(frontEnd, settings, pages, {&serial, &node})
+        , relay(frontEnd, settings, pages, {&serial, &node}, &telnet)
     {
-        QObject::connect(&serial, &SerialOutput::StateChanged,
-                         [&frontEnd](const QString& port, const QString& state) {
-                             frontEnd.ShowLinkState(port.toStdString(), state.toStdString());
-                         });
+        const auto state = [&frontEnd](const QString& link, const QString& text) {
+            frontEnd.ShowLinkState(link.toStdString(), text.toStdString());
+        };
         const auto notice = [&frontEnd](const QString& text) { frontEnd.LogNotice(text.toStdString()); };
+        QObject::connect(&serial, &SerialOutput::StateChanged, state);
         QObject::connect(&serial, &SerialOutput::Notice, notice);
         QObject::connect(&node, &ClusterNode::Notice, notice);
+        QObject::connect(&telnet, &TelnetSource::StateChanged, state);
+        QObject::connect(&telnet, &TelnetSource::Notice, notice);
+        QObject::connect(&telnet, &TelnetSource::Problem,
+                         [&frontEnd](const QString& text) { frontEnd.ShowMessage(text.toStdString()); });
     }
 
     CurlPageSource pages;
+    TelnetSource telnet;
     SerialOutput serial;
     ClusterNode node;
     SpotRelay relay;
