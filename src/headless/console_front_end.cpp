@@ -41,7 +41,18 @@ void ConsoleFrontEnd::ShowError(const std::string& text)
 
 void ConsoleFrontEnd::ShowLinkState(const std::string& link, const std::string& state)
 {
-    Report(link + " " + (state.empty() ? std::string("back") : state));
+    // The end of a state is named by what it ends: a link that was lost is back, one that was
+    // connecting is connected.
+    std::string& was = m_linkStates[link];
+    if (state == was) {
+        return;
+    }
+    if (!state.empty()) {
+        Report(link + " " + state);
+    } else {
+        Report(link + (was == "connecting" ? " connected" : " back"));
+    }
+    was = state;
 }
 
 void ConsoleFrontEnd::LogNotice(const std::string& text)

@@ -3,6 +3,7 @@
 #include "relay/relay_front_end.h"
 
 #include <cstdio>
+#include <map>
 #include <string>
 
 /// The front end without a window, for a board beside the radio: what the window would show goes
@@ -26,4 +27,5 @@ private:
 
     std::FILE* m_out;
     std::FILE* m_err;
+    std::map<std::string, std::string> m_linkStates; ///< the last state each link reported
 };
