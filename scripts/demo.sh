@@ -2,15 +2,16 @@
 # Quarnel without a radio and without the internet: a made-up spot page on 127.0.0.1, a virtual
 # serial cable, and this terminal showing what a logging program on the cable's other end gets.
 # Your own settings are left alone: the demo keeps its settings in a temporary folder.
-#   scripts/demo.sh [--format pre|json|csv]
+#   scripts/demo.sh [--format pre|json|csv|telnet]
 # The spots come as a "<PRE>" page (pre, the default), as JSON in the shape of DX Summit's spot
-# API (json) or as caret-separated lines in the shape of HamQTH's (csv), at a path like theirs.
+# API (json) or as caret-separated lines in the shape of HamQTH's (csv), at a path like theirs, or
+# live from a made-up DX-cluster node over telnet (telnet).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 
 usage() {
-    echo "usage: $0 [--format pre|json|csv]" >&2
+    echo "usage: $0 [--format pre|json|csv|telnet]" >&2
     exit 2
 }
 format=pre
@@ -28,6 +29,7 @@ case $format in
 pre) path='/dxs/dx25.html?' shape='a <PRE> spot page' ;;
 json) path='/api/v1/spots?limit=25' shape="JSON in DX Summit's shape" ;;
 csv) path='/dxc_csv.php?limit=25' shape="caret-separated lines in HamQTH's shape" ;;
+telnet) path='' shape='a DX-cluster node that sends each spot as it comes' ;;
 *) usage ;;
 esac
 
@@ -59,9 +61,12 @@ timeout 5 bash -c "until [ -e '$tmp/com1' ] && [ -e '$tmp/cable' ]; do sleep 0.1
 config=$tmp/config
 mkdir -p "$config/tolmar/Quarnel/ports" "$tmp/work"
 ln -s "$tmp/com1" "$config/tolmar/Quarnel/ports/COM1"
+url=http://127.0.0.1:$port$path
+[ "$format" = telnet ] && url=telnet://127.0.0.1:$port
 cat >"$config/tolmar/Quarnel.conf" <<CONF
 [Settings]
-URL=http://127.0.0.1:$port$path
+URL=$url
+Call=N0CALL
 Port=COM1
 Speed=3
 Bits=1
@@ -72,9 +77,9 @@ ln -s /usr/share/hamradio-files/cty.dat "$tmp/work/cty.dat"
 
 cat <<TEXT
 Quarnel demo
-  Spot page : http://127.0.0.1:$port$path
-              ($shape; made-up spots, a new one every 3 s)
-  Serial    : COM1, a virtual cable; its other end is shown below
+  Spot source: $url
+               ($shape; made-up spots, a new one every 3 s)
+  Serial     : COM1, a virtual cable; its other end is shown below
 Press Run in the Quarnel window. The spots appear in the window's log and, as DX-cluster
 lines, here. Configure shows the settings; close the window (or press Ctrl-C) to end the demo.
 

@@ -1,20 +1,24 @@
 // A spot page server on 127.0.0.1 for trying Quarnel without the internet: it serves either a
 // fixed file or made-up but realistic DX spots, a list that grows while it runs.
 //
-//   spot_server [--port N] (--page FILE | --demo [--format pre|json|csv] [--interval S]
+//   spot_server [--port N] (--page FILE | --demo [--format pre|json|csv|telnet] [--interval S]
 //               [--initial N]) [--lifetime S]
 //
 // The demo starts with --initial spots (default 5) and gains one every --interval seconds
 // (default 3), newest first, at most 25. --format chooses how they are served: a "<PRE>" spot
 // page (pre, the default), a JSON array in the shape of DX Summit's spot API (json) or
 // caret-separated lines in the shape of HamQTH's CSV spots (csv). Only the shapes are imitated:
-// the spots are made up and the services' other fields are left out or empty.
+// the spots are made up and the services' other fields are left out or empty. With telnet it is
+// a DX-cluster node instead of a web server: each connection gets "login: ", and after a call the
+// greeting, a WWV line and every spot as a "DX de" line, the new ones as they come.
 //
 // The first line on stdout is "port N", the port actually bound (useful with --port 0).
 // The server ends by itself after --lifetime seconds, and at once on SIGINT or SIGTERM.
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -27,23 +31,29 @@
 #include <iostream>
 #include <iterator>
 #include <mutex>
+#include <netinet/in.h>
 #include <optional>
+#include <poll.h>
 #include <random>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 #include <httplib.h>
 
 namespace {
 
 constexpr const char* kUsage
-    = "usage: spot_server [--port N] (--page FILE | --demo [--format pre|json|csv] [--interval S]\n"
-      "                   [--initial N]) [--lifetime S]\n"
+    = "usage: spot_server [--port N] (--page FILE | --demo [--format pre|json|csv|telnet]\n"
+      "                   [--interval S] [--initial N]) [--lifetime S]\n"
       "  --format  how the made-up spots are served: pre, a <PRE> spot page (default); json, the\n"
       "            shape of DX Summit's JSON spots; csv, the shape of HamQTH's caret-separated\n"
-      "            spots. The shapes are imitated; the spots are not real.\n";
+      "            spots; telnet, a DX-cluster node's DX de lines. The shapes are imitated; the\n"
+      "            spots are not real.\n";
 constexpr std::size_t kMaxSpots = 25;
 
 enum class Format
@@ -51,6 +61,7 @@ enum class Format
     Pre,
     Json,
     Csv,
+    Telnet,
 };
 
 struct Options
@@ -98,6 +109,8 @@ std::optional<Options> parseOptions(int argc, char** argv)
                 options.format = Format::Json;
             } else if (value == "csv") {
                 options.format = Format::Csv;
+            } else if (value == "telnet") {
+                options.format = Format::Telnet;
             } else {
                 return std::nullopt;
             }
@@ -199,6 +212,17 @@ std::string caretLine(const DemoSpot& spot)
         + timeText(spot.when, "%H%M %Y-%m-%d") + "^^^^" + spot.band + "^^";
 }
 
+// A cluster node's announcement: the frequency ending at column 23, the DX call from 26, the
+// comment from 39, the time at 70.
+std::string dxLine(const DemoSpot& spot)
+{
+    char line[96];
+    std::snprintf(line, sizeof line, "DX de %-8s%10s  %-12s %-30.30s %sZ\r\n", (spot.spotter + ":").c_str(),
+                  spot.frequency.c_str(), spot.dxCall.c_str(), spot.comment.c_str(),
+                  timeText(spot.when, "%H%M").c_str());
+    return line;
+}
+
 // Made-up spots: common prefixes of every continent with invented suffixes, frequencies in the
 // CW and phone parts of the HF bands, and the short comments real spotters write.
 class SpotMaker
@@ -292,14 +316,7 @@ public:
     std::string body()
     {
         const std::lock_guard lock(m_mutex);
-        const auto elapsed = std::chrono::steady_clock::now() - m_start;
-        const long due = static_cast<long>(elapsed / std::chrono::seconds(m_interval));
-        // Spots older than the page can hold need not be made at all.
-        m_made = std::max(m_made, due - static_cast<long>(kMaxSpots));
-        while (m_made < due) {
-            ++m_made;
-            add(m_startWall + m_made * m_interval);
-        }
+        catchUp();
         std::ostringstream page;
         if (m_format == Format::Json) {
             page << '[';
@@ -322,6 +339,21 @@ public:
         return page.str();
     }
 
+    /// The spots newer than `id`, oldest first, as a node announces them; `id` becomes the newest.
+    std::string linesAfter(long& id)
+    {
+        const std::lock_guard lock(m_mutex);
+        catchUp();
+        std::string lines;
+        for (auto spot = m_spots.rbegin(); spot != m_spots.rend(); ++spot) {
+            if (spot->id > id) {
+                lines += dxLine(*spot);
+                id = spot->id;
+            }
+        }
+        return lines;
+    }
+
     const char* contentType() const
     {
         return m_format == Format::Json ? "application/json"
@@ -330,6 +362,19 @@ public:
     }
 
 private:
+    // Spots are made when asked for, for every interval that has passed: no thread of their own.
+    void catchUp()
+    {
+        const auto elapsed = std::chrono::steady_clock::now() - m_start;
+        const long due = static_cast<long>(elapsed / std::chrono::seconds(m_interval));
+        // Spots older than the page can hold need not be made at all.
+        m_made = std::max(m_made, due - static_cast<long>(kMaxSpots));
+        while (m_made < due) {
+            ++m_made;
+            add(m_startWall + m_made * m_interval);
+        }
+    }
+
     void add(std::time_t when)
     {
         m_spots.push_front(m_maker.spot(when, ++m_lastId));
@@ -348,6 +393,70 @@ private:
     long m_made = 0; ///< spots made since the start, the initial ones not counted
     long m_lastId = 0; ///< increases with every spot, as the services' ids do
 };
+
+// The demo as a DX-cluster node: a thread per connection, which ends with the connection or when
+// `stop` is set. The call is asked for with the usual prompt; the spots follow as they come.
+void serveNode(int client, DemoPage& demo, const std::atomic<bool>& stop)
+{
+    const auto send = [client](const std::string& text) {
+        return ::send(client, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+    };
+    std::string call;
+    char byte = 0;
+    pollfd wait {client, POLLIN, 0};
+    bool open = send("Welcome to the Quarnel demo node\r\nlogin: ");
+    while (open && !stop && call.find('\n') == std::string::npos) {
+        open = poll(&wait, 1, 200) >= 0 && ((wait.revents & POLLIN) == 0 || recv(client, &byte, 1, 0) == 1);
+        call += (wait.revents & POLLIN) != 0 ? std::string(1, byte) : std::string();
+    }
+    call = call.substr(0, call.find_first_of("\r\n"));
+    open = open
+        && send("Hello " + call + ", this is DEMO-1\r\n" + call + " de DEMO-1 "
+                + timeText(std::time(nullptr), "%d-%b-%Y %H%MZ")
+                + " dxspider >\r\nWWV de W0MU <18>:   SFI=150, A=5, K=1, No Storms -> No Storms\r\n");
+    for (long last = 0; open && !stop; std::this_thread::sleep_for(std::chrono::milliseconds(200))) {
+        const std::string lines = demo.linesAfter(last);
+        open = lines.empty() || send(lines);
+    }
+    close(client);
+}
+
+// Accepts connections on `listener` until `stop` is set; each is served by serveNode.
+void acceptNodeClients(int listener, DemoPage& demo, const std::atomic<bool>& stop)
+{
+    std::vector<std::thread> clients;
+    pollfd wait {listener, POLLIN, 0};
+    while (!stop) {
+        if (poll(&wait, 1, 200) > 0 && (wait.revents & POLLIN) != 0) {
+            if (const int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC); client >= 0) {
+                clients.emplace_back(serveNode, client, std::ref(demo), std::cref(stop));
+            }
+        }
+    }
+    for (std::thread& client : clients) {
+        client.join();
+    }
+}
+
+// A listening socket on 127.0.0.1:`port` (0: any free one); -1 when it cannot be made.
+int listenOn(int& port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 8) != 0
+        || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        close(fd);
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
 
 // Waits until SIGINT or SIGTERM arrives or `seconds` have passed. The signals are blocked in
 // every thread (the mask is set before any thread starts), so only this wait receives them.
@@ -396,6 +505,23 @@ int main(int argc, char** argv)
     std::optional<DemoPage> demo;
     if (options->demo) {
         demo.emplace(options->format.value_or(Format::Pre), options->interval, options->initial);
+    }
+
+    if (demo && options->format == Format::Telnet) {
+        int port = options->port;
+        const int listener = listenOn(port);
+        if (listener < 0) {
+            std::cerr << "spot_server: cannot listen on 127.0.0.1:" << options->port << '\n';
+            return 1;
+        }
+        std::cout << "port " << port << std::endl;
+        std::atomic<bool> stop {false};
+        std::thread node([&] { acceptNodeClients(listener, *demo, stop); });
+        waitForEnd(signals, options->lifetime);
+        stop = true;
+        node.join();
+        close(listener);
+        return 0;
     }
 
     httplib::Server server;
