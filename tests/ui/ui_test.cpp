@@ -83,9 +83,10 @@ private slots:
         QTest::newRow("filters: 20 m, CW, a watch list, skimmer repeats; OK, OK: kept; Exit")
             << true << S {"u", "None", 3, 1, 1, 0, 0, "127.0.0.1", "", 8, 5} << "Filters OK"
             << S {"u", "None", 3, 1, 1, 0, 0, "127.0.0.1", "", 32, 1, "3y0j vp8*", 10} << 0;
-        QTest::newRow("cluster node: address and port changed together, both kept; Exit")
+        QTest::newRow(
+            "cluster node: address and port changed together, both kept; the call upper-cased; Exit")
             << true << S {"u", "None", 3, 1, 1, 0, 0, "0.0.0.0"} << "Cluster OK"
-            << S {"u", "None", 3, 1, 1, 0, 0, "127.0.0.1"} << 0;
+            << S {"u", "None", 3, 1, 1, 0, 0, "127.0.0.1", "DL1ABC"} << 0;
     }
 
     void window()
@@ -150,6 +151,7 @@ private slots:
                 if (click == "Cluster") {
                     dlg.findChild<QLineEdit*>("clusterAddress")->setText("127.0.0.1");
                     dlg.findChild<QSpinBox*>("clusterPort")->setValue(freePort);
+                    dlg.findChild<QLineEdit*>("call")->setText(" dl1abc ");
                     continue;
                 }
                 Button(dlg,
