@@ -39,48 +39,48 @@ CFilterDlg::CFilterDlg(QWidget* owner)
                   | Qt::WindowCloseButtonHint)
 {
     setWindowTitle(QStringLiteral("Filters"));
-    SetDialogSize(this, 240, 138);
+    SetDialogSize(this, 240, 150);
     CreateControls();
 }
 
 void CFilterDlg::CreateControls()
 {
-    // A box per band, five to a row in the order of the band table, "other" last; none checked
+    // A box per band, four to a row in the order of the band table, "other" last; none checked
     // lets every band through, as the setting 0 does.
-    AddGroupBox(this, "bandGroup", QStringLiteral("Bands (none checked: all)"), {7, 4, 226, 52});
+    AddGroupBox(this, "bandGroup", QStringLiteral("Bands (none checked: all)"), {7, 4, 226, 64});
     for (std::size_t i = 0; i < m_bandChecks.size(); ++i) {
         const bool other = i == kBands.size();
-        const int left = 13 + 44 * static_cast<int>(i % 5);
-        const int top = 16 + 12 * static_cast<int>(i / 5);
+        const int left = 13 + 55 * static_cast<int>(i % 4);
+        const int top = 16 + 12 * static_cast<int>(i / 4);
         m_bandChecks[i]
             = AddCheck(this, other ? QStringLiteral("Other") : QString::fromLatin1(kBands[i].name),
-                       QStringLiteral("band%1").arg(other ? kOtherBand : kBands[i].bit), left, top, 42);
+                       QStringLiteral("band%1").arg(other ? kOtherBand : kBands[i].bit), left, top, 53);
     }
-    AddGroupBox(this, "modeGroup", QStringLiteral("Modes (none checked: all)"), {7, 60, 226, 22});
+    AddGroupBox(this, "modeGroup", QStringLiteral("Modes (none checked: all)"), {7, 72, 226, 22});
     for (std::size_t i = 0; i < kModes.size(); ++i) {
         m_modeChecks[i]
             = AddCheck(this, QString::fromLatin1(kModeNames[i]), QStringLiteral("mode%1").arg(kModes[i]),
-                       13 + 50 * static_cast<int>(i), 70, 46);
+                       13 + 55 * static_cast<int>(i), 82, 53);
     }
 
-    AddLabel(this, "watchLabel", QStringLiteral("Watch list :"), {7, 89, 44, 8});
+    AddLabel(this, "watchLabel", QStringLiteral("Watch list :"), {7, 101, 44, 8});
     m_watchEdit = new QLineEdit(this);
     m_watchEdit->setObjectName(QStringLiteral("watchList"));
     m_watchEdit->setToolTip(
         QStringLiteral("DX calls to let through, e.g. 3Y0J VP8*: * stands for any characters, ? for one"));
-    PlaceControl(m_watchEdit, 60, 87, 173, 12);
+    PlaceControl(m_watchEdit, 60, 99, 173, 12);
 
     AddLabel(this, "repeatLabel", QStringLiteral("Skimmer repeats held back (minutes, 0 = off) :"),
-             {7, 105, 170, 8});
+             {7, 117, 170, 8});
     m_repeatBox = new QSpinBox(this);
     m_repeatBox->setObjectName(QStringLiteral("skimmerRepeat"));
     m_repeatBox->setRange(0, kMaxSkimmerRepeat);
-    PlaceControl(m_repeatBox, 193, 103, 40, 12);
+    PlaceControl(m_repeatBox, 193, 115, 40, 12);
 
-    QPushButton* ok = AddButton(this, "1", QStringLiteral("OK"), {129, 120, 50, 14});
+    QPushButton* ok = AddButton(this, "1", QStringLiteral("OK"), {129, 132, 50, 14});
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &CFilterDlg::accept);
-    QPushButton* cancel = AddButton(this, "2", QStringLiteral("Cancel"), {183, 120, 50, 14});
+    QPushButton* cancel = AddButton(this, "2", QStringLiteral("Cancel"), {183, 132, 50, 14});
     connect(cancel, &QPushButton::clicked, this, &CFilterDlg::reject);
 }
 
