@@ -231,8 +231,8 @@ void ClusterNode::OnNewConnection()
             if (const Client* client = Find(id); client != nullptr && client->call.empty()) {
                 const QString seconds
                     = QString::number(static_cast<double>(m_limits.loginTimeout.count()) / 1000.0);
-                Close(id, QStringLiteral("No login within %1 s, 73\r\n").arg(seconds).toStdString(),
-                      QStringLiteral("closed: no login within %1 s").arg(seconds));
+                CloseClient(id, QStringLiteral("No login within %1 s, 73\r\n").arg(seconds).toStdString(),
+                            QStringLiteral("closed: no login within %1 s").arg(seconds));
             }
         });
         if (Send(id, "login: ")) {
@@ -269,7 +269,7 @@ void ClusterNode::Login(std::uint64_t id, Client& client, const std::string& lin
     std::istringstream(line) >> word;
     const std::string call = UpperAscii(word);
     if (call == "BYE" || call == "QUIT") {
-        Close(id, Goodbye(), QStringLiteral("left at the login prompt"));
+        CloseClient(id, Goodbye(), QStringLiteral("left at the login prompt"));
         return;
     }
     if (const std::string why = WhyNoCall(call); !why.empty()) {
@@ -306,7 +306,7 @@ void ClusterNode::Command(std::uint64_t id, Client& client, const std::string& l
     const std::string call = client.call;
 
     if (command == "BYE" || command == "QUIT") {
-        Close(id, Goodbye(), QStringLiteral("logged out"));
+        CloseClient(id, Goodbye(), QStringLiteral("logged out"));
         return;
     }
     bool answered = true;
@@ -357,8 +357,8 @@ void ClusterNode::MakeRoomForLogin()
         }
     }
     if (waiting > 0 && (waiting >= m_limits.maxWaiting || ClientCount() >= m_limits.maxClients)) {
-        Close(longest, "Sorry, too many connections wait for a login; this one waited longest\r\n",
-              QStringLiteral("closed: waited longest of %1 at the login prompt").arg(waiting));
+        CloseClient(longest, "Sorry, too many connections wait for a login; this one waited longest\r\n",
+                    QStringLiteral("closed: waited longest of %1 at the login prompt").arg(waiting));
     }
 }
 
@@ -390,7 +390,7 @@ void ClusterNode::Drop(std::uint64_t id, const QString& why)
     }
 }
 
-void ClusterNode::Close(std::uint64_t id, std::string_view text, const QString& why)
+void ClusterNode::CloseClient(std::uint64_t id, std::string_view text, const QString& why)
 {
     if (const std::unique_ptr<Client> client = Take(id)) {
         SayGoodbye(client->socket, text);

@@ -94,7 +94,7 @@ private:
     /// Closes the client at once, then tells the console why.
     void Drop(std::uint64_t id, const QString& why);
     /// Tells the client `text`, closes it once that is sent, then tells the console `why`.
-    void Close(std::uint64_t id, std::string_view text, const QString& why);
+    void CloseClient(std::uint64_t id, std::string_view text, const QString& why);
     /// The client, no longer among the clients; null when it is not there.
     [[nodiscard]] std::unique_ptr<Client> Take(std::uint64_t id);
     /// Sends the goodbye text, then closes once the socket has sent what it holds.
