@@ -10,9 +10,9 @@ cd "$(dirname "$0")/.."
 root=$PWD
 out=$root/build/fuzz
 
-all_targets=(fuzz_country fuzz_spot_page fuzz_fetch_body)
-# Enough runs to go past the seeds and mutate a while; about a minute and a half in all on two cores.
-declare -A smoke_runs=([fuzz_country]=200000 [fuzz_spot_page]=3000 [fuzz_fetch_body]=5000)
+all_targets=(fuzz_country fuzz_spot_page fuzz_fetch_body fuzz_dx_line)
+# Enough runs to go past the seeds and mutate a while; about two minutes in all on two cores.
+declare -A smoke_runs=([fuzz_country]=200000 [fuzz_spot_page]=3000 [fuzz_fetch_body]=5000 [fuzz_dx_line]=100000)
 
 usage() {
     echo "usage: $0 --smoke [TARGET...] | --long SECONDS [TARGET...]" >&2
